@@ -1,0 +1,48 @@
+# Quick start: `make run` and `make test`. Both install what is missing first.
+BUILD      ?= build
+RUN_BUILD  ?= build-release
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+WERROR     ?= $(if $(CI),ON,OFF)
+
+.PHONY: all deps build release test run bench screenshot test-windows test-qt5 fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug -DRILVANO_SANITIZE=ON -DRILVANO_WERROR=$(WERROR)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+$(RUN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRILVANO_BUILD_TESTS=OFF
+
+release: deps $(RUN_BUILD)/CMakeCache.txt
+	cmake --build $(RUN_BUILD) -j $(JOBS)
+
+run: release
+	scripts/run $(RUN_BUILD)
+
+bench: release
+	scripts/bench $(RUN_BUILD)
+
+screenshot: release
+	scripts/screenshot $(RUN_BUILD)
+
+fuzz:
+	scripts/fuzz
+
+test-windows:
+	scripts/test-windows
+
+test-qt5:
+	scripts/test-qt5
+
+clean:
+	rm -rf $(BUILD) $(RUN_BUILD) build-*
