@@ -19,6 +19,7 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+	scripts/fuzz
 
 $(RUN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRILVANO_BUILD_TESTS=OFF
