@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "window/MessageBox.h"
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -88,7 +90,7 @@ class frmSerial : public QWidget {
   void LogLine(const std::string& utf8);
   void LogItem(const std::string& utf8);
   // Every message box goes through here; holds TMRComm while a box is up.
-  enum class BoxIcon { None, Critical, Warning };
+  using BoxIcon = rilvano::BoxIcon;
   void ShowBox(const std::string& title, const std::string& text, BoxIcon icon);
   // The lamp's fill colour, 0x00BBGGRR.
   std::uint32_t PicFillColor() const;
