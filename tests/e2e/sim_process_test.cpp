@@ -1,0 +1,219 @@
+// The simulator as a process on its pseudo-terminal: checked by a master of
+// our own, by mbpoll, and by libmodbus as a client.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <modbus.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modbus/bytes.h"
+#include "tests/e2e/process.h"
+
+namespace rilvano::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+ByteString Sealed(std::initializer_list<unsigned> body) {
+  ByteString b;
+  for (unsigned v : body) b += ByteChar(v);
+  return b + CRC16(b);
+}
+
+// A bare master: opens the slave side raw, writes a frame, collects what
+// comes back with the arrival time of every chunk.
+class Master {
+ public:
+  explicit Master(const std::string& device) {
+    fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) throw std::runtime_error("open " + device);
+    termios tio{};
+    ::tcgetattr(fd_, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd_, TCSANOW, &tio);
+  }
+  ~Master() { ::close(fd_); }
+  Master(const Master&) = delete;
+  Master& operator=(const Master&) = delete;
+
+  struct Chunk {
+    double atMs;  // since the request was written
+    std::string bytes;
+  };
+
+  // Collects until `quietMs` pass without a byte after the first one, or
+  // `timeoutMs` with nothing.
+  std::vector<Chunk> Ask(const std::string& frame, int timeoutMs = 3000, int quietMs = 400) {
+    if (!frame.empty() && ::write(fd_, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) {
+      throw std::runtime_error("write");
+    }
+    const auto start = Clock::now();
+    std::vector<Chunk> chunks;
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      ::poll(&p, 1, chunks.empty() ? timeoutMs : quietMs);
+      char buffer[4096];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      chunks.push_back({std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
+                        std::string(buffer, static_cast<std::size_t>(n))});
+    }
+    return chunks;
+  }
+
+  std::string AskBytes(const std::string& frame, int timeoutMs = 3000) {
+    std::string all;
+    for (const auto& c : Ask(frame, timeoutMs, 150)) all += c.bytes;
+    return all;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+TEST(SimProcess, BadOptionsExitWithCode2AndHelpExplains) {
+  const auto [badCode, badOut] = RunToEnd({RILVANO_SIM_PATH, "--delay", "soon"});
+  EXPECT_EQ(badCode, 2);
+  EXPECT_EQ(badOut, "");  // the message goes to stderr, nothing pretends to be a port
+  const auto [helpCode, helpOut] = RunToEnd({RILVANO_SIM_PATH, "--help"});
+  EXPECT_EQ(helpCode, 0);
+  EXPECT_NE(helpOut.find("--split-pause"), std::string::npos);
+}
+
+TEST(SimProcess, SurvivesMastersComingAndGoingAndCleansItsLink) {
+  const std::string link = (std::filesystem::temp_directory_path() / ("rilvano-sim-link-" + std::to_string(::getpid()))).string();
+  {
+    Simulator sim({"--link", link});
+    EXPECT_EQ(sim.Port(), "PTS" + sim.Device().substr(sim.Device().rfind('/') + 1) + ":");
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.Device());
+    for (unsigned round = 0; round < 3; ++round) {
+      Master master(link);
+      EXPECT_EQ(HexList(master.AskBytes(Sealed({1, 6, 0, 3, 0, round}))), HexList(Sealed({1, 6, 0, 3, 0, round})))
+          << "round " << round;
+    }
+    // The value written in the last round outlived its master.
+    Master master(sim.Device());
+    EXPECT_EQ(HexList(master.AskBytes(Sealed({1, 3, 0, 3, 0, 1}))), HexList(Sealed({1, 3, 2, 0, 2})));
+    sim.Process().Stop();
+    EXPECT_EQ(sim.Process().Wait(0), 0);
+  }
+  std::error_code ec;
+  EXPECT_FALSE(std::filesystem::is_symlink(link, ec)) << "link left behind";
+}
+
+TEST(SimProcess, DelayAndSplitPauseShapeTheReply) {
+  // Lower bounds only: a loaded machine may be late, never early.
+  {
+    Simulator sim({"--delay", "150"});
+    Master master(sim.Device());
+    const auto chunks = master.Ask(Sealed({1, 3, 0, 0, 0, 1}));
+    ASSERT_FALSE(chunks.empty());
+    EXPECT_GE(chunks.front().atMs, 150);
+  }
+  {
+    Simulator sim({"--split-pause", "200", "--split-at", "2"});
+    Master master(sim.Device());
+    const auto chunks = master.Ask(Sealed({1, 3, 0, 0, 0, 1}));
+    ASSERT_EQ(chunks.size(), 2U);
+    EXPECT_EQ(HexList(chunks[0].bytes), "01 03 ");
+    EXPECT_EQ(HexList(chunks[1].bytes), HexList(Sealed({1, 3, 2, 0, 0}).substr(2)));
+    EXPECT_GE(chunks[1].atMs - chunks[0].atMs, 180);
+  }
+}
+
+TEST(SimProcess, FaultCountersRunOverReplies) {
+  Simulator sim({"--bad-crc-every", "2", "--foreign-every", "3", "--foreign-address", "9"});
+  Master master(sim.Device());
+  const ByteString request = Sealed({1, 3, 0, 1, 0, 1});
+  const ByteString good = Sealed({1, 3, 2, 0, 1});
+  const ByteString foreign = Sealed({9, 3, 2, 0, 1});
+  for (int n = 1; n <= 6; ++n) {
+    const ByteString reply = master.AskBytes(request);
+    ASSERT_EQ(reply.size(), good.size()) << "reply " << n;
+    EXPECT_EQ(reply.substr(0, 5), (n % 3 == 0 ? foreign : good).substr(0, 5)) << "reply " << n;
+    const bool crcGood = CRC16(reply.substr(0, 5)) == reply.substr(5);
+    EXPECT_EQ(crcGood, n % 2 != 0) << "reply " << n;
+  }
+  // Silent cases do not count as replies: the next one is number 7.
+  EXPECT_EQ(master.AskBytes(Sealed({5, 3, 0, 0, 0, 1}), 1000), "");
+  EXPECT_EQ(HexList(master.AskBytes(request)), HexList(good));
+}
+
+TEST(SimProcess, StreamIsAnUnbrokenCounterOfTheReportedLength) {
+  Simulator sim({"--stream", "4000", "--stream-seconds", "0.5"});
+  Master master(sim.Device());
+  const auto chunks = master.Ask(Sealed({1, 3, 0, 0, 0, 1}), 3000, 1000);
+  std::string all;
+  for (const auto& c : chunks) all += c.bytes;
+  const ByteString reply = Sealed({1, 3, 2, 0, 0});
+  ASSERT_GE(all.size(), reply.size());
+  EXPECT_EQ(HexList(all.substr(0, reply.size())), HexList(reply));  // the reply comes before the stream
+  const std::string stream = all.substr(reply.size());
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i < stream.size(); ++i) breaks += ByteAt(stream, i) != (i & 0xFF);
+  EXPECT_EQ(breaks, 0U);
+  const auto done = sim.Process().Line(5000);
+  ASSERT_TRUE(done.has_value());
+  ASSERT_EQ(done->rfind("stream done: ", 0), 0U) << *done;
+  EXPECT_EQ(std::stoul(done->substr(13)), stream.size());
+  EXPECT_EQ(stream.size(), 2000U);
+}
+
+TEST(SimProcess, MbpollReadsAndWrites) {
+  Simulator sim({"--set", "4=1234"});
+  const std::vector<std::string> base = {"mbpoll", "-m", "rtu", "-a", "1", "-b", "9600", "-P", "none",
+                                         "-t", "4", "-0", "-1", "-o", "2"};
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> argv = base;
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return RunToEnd(argv);
+  };
+  const auto [writeCode, writeOut] = run({"-r", "5", sim.Device(), "4321"});
+  EXPECT_EQ(writeCode, 0) << writeOut;
+  EXPECT_NE(writeOut.find("Written 1 references"), std::string::npos) << writeOut;
+  const auto [readCode, readOut] = run({"-r", "3", "-c", "3", sim.Device()});
+  EXPECT_EQ(readCode, 0) << readOut;
+  EXPECT_NE(readOut.find("[3]: \t3\n[4]: \t1234\n[5]: \t4321\n"), std::string::npos) << readOut;
+}
+
+TEST(SimProcess, LibmodbusClientSeesExceptionsAndTheDeviceText) {
+  Simulator sim({"--registers", "20"});
+  modbus_t* ctx = modbus_new_rtu(sim.Device().c_str(), 9600, 'N', 8, 1);
+  ASSERT_NE(ctx, nullptr);
+  modbus_set_slave(ctx, 1);
+  modbus_set_response_timeout(ctx, 2, 0);
+  ASSERT_EQ(modbus_connect(ctx), 0) << modbus_strerror(errno);
+
+  std::uint16_t regs[4] = {};
+  EXPECT_EQ(modbus_read_registers(ctx, 18, 2, regs), 2);
+  EXPECT_EQ(regs[0], 18);
+  EXPECT_EQ(regs[1], 19);
+  EXPECT_EQ(modbus_read_registers(ctx, 19, 2, regs), -1);
+  EXPECT_EQ(errno, EMBXILADD);
+  EXPECT_EQ(modbus_write_register(ctx, 20, 1), -1);
+  EXPECT_EQ(errno, EMBXILADD);
+  const std::uint16_t values[2] = {1, 2};
+  EXPECT_EQ(modbus_write_registers(ctx, 0, 2, values), -1);  // 0x10 is not implemented
+  EXPECT_EQ(errno, EMBXILFUN);
+  std::uint8_t id[64] = {};
+  const int n = modbus_report_slave_id(ctx, sizeof id, id);
+  ASSERT_EQ(n, 13);
+  EXPECT_EQ(id[0], 1);
+  EXPECT_EQ(id[1], 0xFF);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(id + 2), 11), "RILVANO-SIM");
+
+  modbus_close(ctx);
+  modbus_free(ctx);
+}
+
+}  // namespace
+}  // namespace rilvano::e2e
