@@ -6,7 +6,9 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "window/MessageBox.h"
 
@@ -117,12 +119,24 @@ class frmSerial : public QWidget {
 
  protected:
   void closeEvent(class QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void InterpretReply(const std::string& packet);
 
-  LogFileWriter* log_ = nullptr;
+  std::unique_ptr<LogFileWriter> log_;
   bool logFailureReported_ = false;
+  bool unloaded_ = false;
+  // Every control in creation order: the order SwitchTags walks.
+  std::vector<QWidget*> controls_;
+  // Empty spot in Frame3's layout that Text8 (a child of the window) covers.
+  QWidget* text8Slot_ = nullptr;
+
+  template <class W>
+  W* Control(W* widget, const char* name, const char* tag = "");
+  void BuildLayout();
+  void PlaceOverlays();
+  void WriteLog(const std::string& utf8, bool endLine);
 };
 
 }  // namespace rilvano

@@ -1,0 +1,14 @@
+#include <QApplication>
+
+#include "window/frmSerial.h"
+
+int main(int argc, char** argv) {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+  // Qt 6 scales with the screen's DPI by itself.
+  QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#endif
+  QApplication app(argc, argv);
+  rilvano::frmSerial window;
+  window.show();
+  return QApplication::exec();
+}
