@@ -1,0 +1,286 @@
+// The receive poller in the real window: packets through a pseudo-terminal
+// (panes and log byte for byte), and scripted reads through a fake backend
+// (lamp colours, FlushPort calls per tick).
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "modbus/bytes.h"
+#include "modbus/cp1251.h"
+#include "serial/SerialPort.h"
+#include "tests/window/harness.h"
+#include "window/frmSerial.h"
+
+namespace rilvano {
+namespace {
+
+std::string Bytes(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i < hex.size(); i += 3) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+// Panes report line breaks as LF and show byte 0 as U+2400.
+std::string AsPane(std::string utf8) {
+  std::string out;
+  for (char c : utf8) {
+    if (c == '\r') continue;
+    if (c == '\0') {
+      AppendUtf8(out, U'\u2400');
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Built from the packet's own bytes, so the log check is independent of the
+// decoder: heading, bytes above 31 unchanged, hex list.
+std::string RawBlockLogBytes(const std::string& packet) {
+  std::string printable;
+  for (char c : packet) {
+    if (static_cast<unsigned char>(c) > 31) printable += c;
+  }
+  return "\xCF\xF0\xE8\xED\xFF\xF2 \xEF\xE0\xEA\xE5\xF2:\r\n" + printable + "\r\n" + HexList(packet) + "\r\n\r\n";
+}
+
+std::string RawBlockPane(const std::string& packet) {
+  std::string printable;
+  for (char c : packet) {
+    if (static_cast<unsigned char>(c) > 31) printable += c;
+  }
+  return AsPane("Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n");
+}
+
+enum class Pane { None, Info, Write, Read };
+
+struct PtyCase {
+  const char* name;
+  const char* address;  // Text1
+  std::string packet;
+  Pane pane;
+  std::string text;  // decoded text (UTF-8); the pane adds CR LF, so does the log
+};
+
+const std::string kHead = "\r\nПринят ответ:  Длинна=";
+const std::string kException = "Адрес данных, указанный в запросе, недоступен.";
+
+class WindowTest : public test::TempDirTest {
+ protected:
+  // The log as written once the window has closed it.
+  std::string LogBytes() {
+    for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
+      if (entry.path().filename().string().rfind("Rilvano_log_", 0) == 0) return test::ReadFileBytes(entry.path());
+    }
+    return {};
+  }
+  void Open(frmSerial& w, const std::string& port, const char* address) {
+    w.txt_0->setText(QString::fromStdString(port));
+    w.Text1->setText(QString::fromUtf8(address));
+    w.BTNOpenCom_Click();
+    w.TMRComm->stop();  // the test drives the ticks itself
+  }
+};
+
+class PtyReceive : public WindowTest, public ::testing::WithParamInterface<PtyCase> {};
+
+TEST_P(PtyReceive, PanesAndLogByteForByte) {
+  const PtyCase& c = GetParam();
+  test::PtyPair pty;
+  frmSerial w;
+  Open(w, pty.PortName(), c.address);
+  pty.Send(c.packet);
+  w.TMRComm_Timer();
+  w.BTNCloseCom_Click();
+
+  const std::string line = c.text.empty() ? "" : AsPane(c.text + "\r\n");
+  EXPECT_EQ(frmSerial::PaneText(w.Text6), c.pane == Pane::Write ? line : "");
+  EXPECT_EQ(frmSerial::PaneText(w.Text8), c.pane == Pane::Read ? line : "");
+  // Close empties the information pane, so the log tells what it held.
+  const std::string log = LogBytes();
+  const std::string tail = RawBlockLogBytes(c.packet) + (c.text.empty() ? "" : Utf8ToCp1251(c.text) + "\r\n");
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << HexList(log.substr(log.size() - tail.size()));
+  // One time stamp line directly before the raw block.
+  const std::string head = log.substr(0, log.size() - tail.size());
+  EXPECT_TRUE(std::regex_search(head, std::regex("\r\n[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n$"))) << head;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, PtyReceive,
+    ::testing::Values(
+        PtyCase{"OneRegister", "1", Bytes("01 03 02 12 34 B5 33"), Pane::Read,
+                kHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33 Good\r\n"},
+        PtyCase{"TwoRegisters", "1", Bytes("01 03 04 00 01 00 02 2A 32"), Pane::Read,
+                kHead + " 4\r\n#= 0 Данные= 1\r\n#= 1 Данные= 2\r\n CRC=2A 32 Good\r\n"},
+        PtyCase{"TextRegister", "1", Bytes("01 03 02 41 42 08 25"), Pane::Read,
+                kHead + " 2\r\n#= 0 Данные= 16706\r\n CRC=08 25 Txt=AB Good\r\n"},
+        PtyCase{"DamagedCrc", "1", Bytes("01 03 02 12 34 00 00"), Pane::Read,
+                kHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=00 00- Bad  "},
+        PtyCase{"WriteEcho", "1", Bytes("01 06 00 10 12 34 85 78"), Pane::Write,
+                "\r\nПринят ответ: Адрес ячейки= 16 Данные= 4660 CRC=85 78"},
+        PtyCase{"Exception", "1", Bytes("01 83 02 C0 F1"), Pane::Info, kException},
+        PtyCase{"DeviceInformation", "1", Bytes("01 11 05 41 42 43 FF 01 D9 00"), Pane::None, ""},
+        // Byte 0 and the unassigned 0x98 in the text part reach the log as themselves.
+        PtyCase{"TextWithByteZero", "1", Bytes("01 03 02 41 00 88 14"), Pane::Read,
+                kHead + " 2\r\n#= 0 Данные= 16640\r\n CRC=88 14 Txt=A" + std::string(1, '\0') + " Good\r\n"},
+        PtyCase{"TextUnassigned98", "1", Bytes("01 03 02 98 C0 D3 D4"), Pane::Read,
+                kHead + " 2\r\n#= 0 Данные= 39104\r\n CRC=D3 D4 Txt=\u0098А Good\r\n"},
+        PtyCase{"OtherSlave", "2", Bytes("01 03 02 12 34 B5 33"), Pane::None, ""},
+        PtyCase{"FractionalAddress", "1.5", Bytes("01 03 02 12 34 B5 33"), Pane::None, ""},
+        PtyCase{"ControlBytesOnly", "1", Bytes("01 00 0D 0A 1F"), Pane::None, ""},
+        PtyCase{"ShortEcho", "1", Bytes("01 06 00 10 12 34 85"), Pane::None, ""},
+        PtyCase{"ShortRead", "1", Bytes("01 03 04 00 01 00 02 2A"), Pane::None, ""},
+        PtyCase{"OneByte", "1", Bytes("01"), Pane::None, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The information pane before Close empties it.
+TEST_F(WindowTest, InformationPaneHoldsRawBlockAndExceptionMessage) {
+  test::PtyPair pty;
+  frmSerial w;
+  Open(w, pty.PortName(), "1");
+  const std::string exception = Bytes("01 86 04 43 A3");
+  const std::string info = Bytes("01 11 05 41 42 43 FF 01 D9 00");
+  pty.Send(exception);
+  w.TMRComm_Timer();
+  pty.Send(info);
+  w.TMRComm_Timer();
+  EXPECT_EQ(frmSerial::PaneText(w.Text2),
+            RawBlockPane(exception) + AsPane(kException + "\r\n") + RawBlockPane(info));
+  w.BTNCloseCom_Click();
+}
+
+TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
+  test::PtyPair pty;
+  frmSerial w;
+  Open(w, pty.PortName(), "1");
+
+  // 40 ms of silence is past the 20 ms inter-byte time-out: two reads.
+  std::thread slave([&] {
+    pty.Send(Bytes("01 03 02 12"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    pty.Send(Bytes("34 B5 33"));
+  });
+  w.TMRComm_Timer();
+  w.TMRComm_Timer();
+  slave.join();
+  EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(Bytes("01 03 02 12")) + RawBlockPane(Bytes("34 B5 33")));
+  EXPECT_EQ(frmSerial::PaneText(w.Text8), "");  // neither piece is a whole reply
+
+  // Without a pause: one read, decoded from the first header, CRC checked
+  // against the last two bytes of the whole read.
+  w.Command7_Click();
+  const std::string both = Bytes("01 03 02 12 34 B5 33 01 06 00 10 12 34 85 78");
+  pty.Send(both);
+  w.TMRComm_Timer();
+  EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(both));
+  EXPECT_EQ(frmSerial::PaneText(w.Text8), AsPane(kHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
+  w.BTNCloseCom_Click();
+}
+
+// Reads come from a script; every FlushFileBuffers is counted.
+class FakeComm : public comm::Platform {
+ public:
+  std::deque<std::string> reads;
+  int flushes = 0;
+
+  comm::Handle CreateFile(const std::string&) override { return 7; }
+  bool SetCommTimeouts(comm::Handle, const comm::Timeouts&) override { return true; }
+  bool BuildCommDCB(const std::string&, comm::LineSettings&) override { return true; }
+  bool SetCommState(comm::Handle, const comm::LineSettings&) override { return true; }
+  std::uint32_t GetLastError() override { return 0; }
+  bool CloseHandle(comm::Handle) override { return true; }
+  bool ReadFile(comm::Handle, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    transferred = 0;
+    if (reads.empty()) return true;
+    const std::string next = reads.front();
+    reads.pop_front();
+    transferred = static_cast<std::uint32_t>(std::min<std::size_t>(next.size(), size));
+    std::copy_n(next.begin(), transferred, buffer);
+    return true;
+  }
+  bool WriteFile(comm::Handle, const std::uint8_t*, std::uint32_t size, std::uint32_t& transferred) override {
+    transferred = size;
+    return true;
+  }
+  bool FlushFileBuffers(comm::Handle) override {
+    ++flushes;
+    return true;
+  }
+};
+
+class FakeReceive : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    SerialPort::SetPlatform(&fake_);
+    window_ = std::make_unique<frmSerial>();
+    Open(*window_, "COM3:", "1");
+  }
+  void TearDown() override {
+    window_->BTNCloseCom_Click();
+    window_.reset();
+    SerialPort::SetPlatform(nullptr);
+    WindowTest::TearDown();
+  }
+  // Runs one tick on `read`; returns the FlushPort calls it made.
+  int Tick(const std::string& read) {
+    fake_.reads = {read};
+    const int before = fake_.flushes;
+    window_->TMRComm_Timer();
+    return fake_.flushes - before;
+  }
+
+  FakeComm fake_;
+  std::unique_ptr<frmSerial> window_;
+};
+
+TEST_F(FakeReceive, LampColoursFromTickToTick) {
+  constexpr std::uint32_t white = 0xFFFFFF, grey = 0x808080, red = 0x0000FF, other = 0x00C000;
+  struct Case {
+    std::uint32_t before;
+    std::string read;
+    std::uint32_t after;
+  };
+  const std::string packet = Bytes("05 03");
+  const std::vector<Case> table = {{white, "", grey},      {grey, "", white},     {red, "", white},
+                                   {other, "", white},     {white, packet, red},  {grey, packet, red},
+                                   {red, packet, red},     {other, packet, red}};
+  for (const Case& c : table) {
+    window_->SetPicFillColor(c.before);
+    Tick(c.read);
+    EXPECT_EQ(window_->PicFillColor(), c.after) << std::hex << c.before << " read " << c.read.size();
+  }
+  // Idle: white and grey alternate.
+  window_->SetPicFillColor(white);
+  std::vector<std::uint32_t> seen;
+  for (int i = 0; i < 4; ++i) {
+    Tick("");
+    seen.push_back(window_->PicFillColor());
+  }
+  EXPECT_EQ(seen, (std::vector<std::uint32_t>{grey, white, grey, white}));
+}
+
+TEST_F(FakeReceive, FlushPortCallsPerTick) {
+  const std::vector<std::pair<std::string, int>> table = {
+      {"", 1},                                  // ReadPort's own flush
+      {Bytes("02 03 02 12 34 B5 33"), 2},       // another slave: raw block only
+      {Bytes("01 03 02 12 34 B5 33"), 3},       // read reply
+      {Bytes("01 06 00 10 12 34 85 78"), 3},    // write echo
+      {Bytes("01 86 02"), 3},                   // exception
+      {Bytes("01 11 05 41 42"), 3},             // not decoded
+      {Bytes("01"), 3},                         // too short to dispatch
+      {Bytes("01 03 02 12 34 B5"), 3},          // too short for its register
+  };
+  for (const auto& [read, flushes] : table) EXPECT_EQ(Tick(read), flushes) << HexList(read);
+}
+
+}  // namespace
+}  // namespace rilvano
