@@ -1,0 +1,353 @@
+// The POSIX backend under SerialPort, over pseudo-terminal pairs: the test
+// holds the master side and plays the slave device.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/SerialPort.h"
+#include "serial/comm.h"
+
+#if defined(__linux__)
+#include "serial/baud_linux.h"
+#endif
+
+namespace {
+
+using namespace rilvano;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+long long MillisSince(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
+
+double ThreadCpuMillis() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+std::string AllByteValues() {
+  std::string s;
+  for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+  return s;
+}
+
+class Pty {
+ public:
+  Pty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    char name[128] = {};
+    if (ptsname_r(master_, name, sizeof name) != 0) return;
+    path_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  ~Pty() { CloseMaster(); }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  bool ok() const { return master_ >= 0 && !path_.empty(); }
+  const std::string& path() const { return path_; }
+  // "PTSn:", the short name an operator would type.
+  std::string name() const { return "PTS" + path_.substr(path_.rfind('/') + 1) + ":"; }
+
+  void Write(const std::string& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) done += static_cast<std::size_t>(n);
+    }
+  }
+  // Up to `count` bytes, waiting at most two seconds for them.
+  std::string Read(std::size_t count) const {
+    std::string got;
+    const auto start = Clock::now();
+    while (got.size() < count && MillisSince(start) < 2000) {
+      pollfd p{master_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[512];
+      const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - got.size()));
+      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  std::string path_;
+};
+
+class PosixPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    SerialPort::SetPlatform(nullptr);
+    SerialPort::SetMessageSink([this](const std::string& text) { messages.push_back(text); });
+  }
+  void TearDown() override {
+    SerialPort::ClosePort();
+    SerialPort::SetMessageSink(nullptr);
+  }
+  void Open(const std::string& settings = "9600,n,8,1") {
+    ASSERT_EQ(SerialPort::OpenPort(pty.name(), settings), -1) << pty.name();
+    ASSERT_TRUE(messages.empty());
+  }
+  // Reads until `count` bytes came or `attempts` reads were made.
+  std::vector<std::string> ReadsFor(std::size_t count, int attempts) {
+    std::vector<std::string> reads;
+    std::size_t total = 0;
+    for (int i = 0; i < attempts && total < count; ++i) {
+      std::string r = SerialPort::ReadPort();
+      if (r.empty()) continue;
+      total += r.size();
+      reads.push_back(std::move(r));
+    }
+    return reads;
+  }
+
+  Pty pty;
+  std::vector<std::string> messages;
+};
+
+TEST_F(PosixPortTest, EveryByteValuePassesBothWays) {
+  Open();
+  const std::string all = AllByteValues();
+  EXPECT_EQ(SerialPort::WritePort(all), 256);
+  EXPECT_EQ(pty.Read(257), all);
+
+  pty.Write(all);
+  std::string joined;
+  for (const std::string& r : ReadsFor(all.size(), 4)) joined += r;
+  EXPECT_EQ(joined, all);
+}
+
+TEST_F(PosixPortTest, MoreThan255WaitingComeBack255First) {
+  Open();
+  std::string waiting = AllByteValues() + AllByteValues().substr(0, 44);
+  pty.Write(waiting);
+  std::this_thread::sleep_for(milliseconds(30));
+  EXPECT_EQ(SerialPort::ReadPort(), waiting.substr(0, 255));
+  EXPECT_EQ(SerialPort::ReadPort(), waiting.substr(255));
+}
+
+TEST_F(PosixPortTest, LineIsRaw8N1WithoutFlowControl) {
+  Open("19200,n,8,1");
+  termios t{};
+  ASSERT_EQ(tcgetattr(static_cast<int>(SerialPort::PortHandle), &t), 0);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+  EXPECT_NE(t.c_cflag & CREAD, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B19200));
+}
+
+#if defined(__linux__)
+TEST_F(PosixPortTest, RateOutsideTheTableIsSetExactly) {
+  Open("12345,n,8,1");
+  EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), 12345u);
+  SerialPort::ClosePort();
+  Open("115200,n,8,1");
+  EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), 115200u);
+}
+#endif
+
+struct PauseCase {
+  int pauseMs;
+  std::vector<std::string> reads;
+};
+
+class ReplyPauseTest : public PosixPortTest, public ::testing::WithParamInterface<PauseCase> {};
+
+// A gap of more than 20 ms ends a read; a shorter one does not.
+TEST_P(ReplyPauseTest, QuietLineEndsARead) {
+  Open();
+  const std::string head("\x01\x03\x02", 3), tail("\x12\x34\xB5\x33", 4);
+  std::thread device([&] {
+    std::this_thread::sleep_for(milliseconds(40));  // the read is waiting by now
+    pty.Write(head);
+    std::this_thread::sleep_for(milliseconds(GetParam().pauseMs));
+    pty.Write(tail);
+  });
+  const auto reads = ReadsFor(head.size() + tail.size(), 4);
+  device.join();
+  EXPECT_EQ(reads, GetParam().reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pauses, ReplyPauseTest,
+                         ::testing::Values(PauseCase{5, {std::string("\x01\x03\x02\x12\x34\xB5\x33", 7)}},
+                                           PauseCase{60, {std::string("\x01\x03\x02", 3), "\x12\x34\xB5\x33"}}),
+                         [](const auto& info) { return "Pause" + std::to_string(info.param.pauseMs) + "ms"; });
+
+TEST_F(PosixPortTest, IdleReadEndsEmptyAfterTheTotalTimeout) {
+  Open();
+  const auto start = Clock::now();
+  EXPECT_EQ(SerialPort::ReadPort(), "");
+  const auto took = MillisSince(start);
+  EXPECT_GE(took, 250);
+  EXPECT_LT(took, 1500);
+}
+
+TEST_F(PosixPortTest, FlushKeepsReceivedInput) {
+  Open();
+  pty.Write("abc");
+  std::this_thread::sleep_for(milliseconds(30));
+  SerialPort::FlushPort();
+  EXPECT_EQ(SerialPort::ReadPort(), "abc");
+}
+
+TEST_F(PosixPortTest, InputWaitingBeforeTheOpenIsDiscarded) {
+  Open();
+  SerialPort::ClosePort();
+  pty.Write("stale");
+  std::this_thread::sleep_for(milliseconds(30));
+  Open();
+  pty.Write("new");
+  EXPECT_EQ(ReadsFor(3, 3), std::vector<std::string>{"new"});
+}
+
+TEST_F(PosixPortTest, HeldPortFailsSilently) {
+  comm::Platform& native = comm::NativePlatform();
+  const comm::Handle other = native.CreateFile(pty.path());
+  ASSERT_NE(other, comm::kInvalidHandle);
+  EXPECT_EQ(native.CreateFile(pty.name()), comm::kInvalidHandle);
+
+  EXPECT_EQ(SerialPort::OpenPort(pty.name(), "9600,n,8,1"), 0);
+  EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+  EXPECT_TRUE(messages.empty());
+
+  EXPECT_TRUE(native.CloseHandle(other));
+  Open();  // free again once the holder let go
+}
+
+TEST_F(PosixPortTest, MissingDeviceFailsSilently) {
+  for (const char* name : {"PTS999999:", "/nonexistent/port", "COM0:", "", "/dev/tty", "console"}) {
+    EXPECT_EQ(SerialPort::OpenPort(name, "9600,n,8,1"), 0) << name;
+    EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle) << name;
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(PosixPortTest, NonTerminalOpensButIsNeverConfiguredOrWritten) {
+  char path[] = "/tmp/rilvano-notatty-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "keep", 4), 4);
+  ::close(fd);
+
+  EXPECT_EQ(SerialPort::OpenPort(path, "9600,n,8,1"), 0);
+  EXPECT_EQ(messages, std::vector<std::string>{"Unable to set timeouts for port " + std::string(path) +
+                                               " Error: " + std::to_string(ENOTTY)});
+  EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+  EXPECT_EQ(SerialPort::WritePort("x"), 0);
+
+  std::ifstream in(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+  const int again = ::open(path, O_RDONLY);  // the lock went with the handle
+  EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0);
+  ::close(again);
+  std::remove(path);
+}
+
+struct BadSettings {
+  const char* settings;
+  int error;
+};
+
+class BadSettingsTest : public PosixPortTest, public ::testing::WithParamInterface<BadSettings> {};
+
+TEST_P(BadSettingsTest, GivesTheDcbMessageAndLeavesNoPortOpen) {
+  EXPECT_EQ(SerialPort::OpenPort(pty.name(), GetParam().settings), 0);
+  EXPECT_EQ(messages, std::vector<std::string>{"Unable to build Comm DCB " + std::string(GetParam().settings) +
+                                               " Error: " + std::to_string(GetParam().error)});
+  EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+  messages.clear();
+  Open();  // nothing kept the device
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, BadSettingsTest,
+                         ::testing::Values(BadSettings{"abc,n,8,1", EINVAL}, BadSettings{"0,n,8,1", EINVAL},
+                                           BadSettings{",n,8,1", EINVAL}));
+
+TEST_F(PosixPortTest, FarSideGoneEndsReadsAtOnceWithoutSpinning) {
+  Open();
+  // The far side goes away while a read is waiting.
+  std::thread device([&] {
+    std::this_thread::sleep_for(milliseconds(60));
+    pty.CloseMaster();
+  });
+  const auto start = Clock::now();
+  const double cpuStart = ThreadCpuMillis();
+  EXPECT_EQ(SerialPort::ReadPort(), "");
+  device.join();
+  EXPECT_LT(MillisSince(start), 200);
+
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(SerialPort::ReadPort(), "");
+  EXPECT_LT(MillisSince(start), 20 * 100);
+  EXPECT_LT(ThreadCpuMillis() - cpuStart, 150.0);
+  EXPECT_EQ(SerialPort::WritePort("x"), 0);
+  EXPECT_NE(SerialPort::ClosePort(), 0);
+}
+
+struct SettingsCase {
+  const char* text;
+  std::uint32_t baud;
+  char parity;
+  int dataBits;
+  int stopBits;
+};
+
+class SettingsTextTest : public ::testing::TestWithParam<SettingsCase> {};
+
+TEST_P(SettingsTextTest, FillsTheBlock) {
+  comm::LineSettings dcb;
+  ASSERT_TRUE(comm::NativePlatform().BuildCommDCB(GetParam().text, dcb)) << GetParam().text;
+  EXPECT_EQ(dcb.baud, GetParam().baud);
+  EXPECT_EQ(dcb.parity, GetParam().parity);
+  EXPECT_EQ(dcb.dataBits, GetParam().dataBits);
+  EXPECT_EQ(dcb.stopBits, GetParam().stopBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accepted, SettingsTextTest,
+    ::testing::Values(SettingsCase{"9600,n,8,1", 9600, 'n', 8, 1}, SettingsCase{" 19200 , E , 7 , 2 ", 19200, 'e', 7, 2},
+                      SettingsCase{"115200", 115200, 'n', 8, 1}, SettingsCase{"1200,o,5,1.5", 1200, 'o', 5, 15},
+                      SettingsCase{"4294967295,s,6", 4294967295u, 's', 6, 1},
+                      SettingsCase{"baud=9600 parity=N data=8 stop=1", 9600, 'n', 8, 1},
+                      SettingsCase{"PARITY=m  BAUD=300", 300, 'm', 8, 1}));
+
+TEST(SettingsText, UnreadableTextsFailWithEinval) {
+  comm::Platform& native = comm::NativePlatform();
+  for (const char* text : {"", "abc,n,8,1", "0,n,8,1", "9600,x,8,1", "9600,n,9,1", "9600,n,8,3", "9600,n,8,1,x",
+                           "4294967296,n,8,1", "-9600,n,8,1", "96 00,n,8,1", "9600.5,n,8,1", "9600,,8,1",
+                           "baud=9600 baud=4800", "parity=n", "baud=9600 flow=x", "baud=", "baud=9600 x"}) {
+    comm::LineSettings dcb;
+    EXPECT_FALSE(native.BuildCommDCB(text, dcb)) << text;
+    EXPECT_EQ(native.GetLastError(), static_cast<std::uint32_t>(EINVAL)) << text;
+    EXPECT_EQ(dcb.baud, 0u) << text;
+  }
+}
+
+}  // namespace
