@@ -1,0 +1,248 @@
+// The request buttons of the real window, offscreen, against a pty: the bytes
+// on the far side, the echo in the pane and the two log lines of each send.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <memory>
+#include <regex>
+
+#include "requests/requests.h"
+#include "tests/requests/request_cases.h"
+#include "tests/window/harness.h"
+#include "window/frmSerial.h"
+
+namespace rilvano {
+namespace {
+
+using test::Command;
+
+// The send header in Windows-1251, as the log must hold it.
+const std::string kHeaderCp1251 = "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   ";
+const std::string kHeaderUtf8 = "Отправка пакета:   ";
+
+std::string WithoutCr(std::string s) {
+  std::erase(s, '\r');
+  return s;
+}
+
+std::vector<std::string> LogLines(const std::string& log) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(log.substr(start, end - start));
+  }
+  EXPECT_EQ(start, log.size()) << "the log does not end with CR LF";
+  return lines;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class SendWindow : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    test::TempDirTest::SetUp();
+    w = std::make_unique<frmSerial>();
+  }
+  void TearDown() override {
+    w.reset();
+    test::TempDirTest::TearDown();
+  }
+
+  void Open(const std::string& port) {
+    port_ = port;
+    w->txt_0->setText(QString::fromStdString(port));
+    w->BTNOpenCom->click();
+    boxes.boxes.clear();  // whatever Open had to say is not ours
+  }
+  void Open() { Open(pty.PortName()); }
+
+  // Closing completes the log file; the information pane is emptied by it.
+  std::string CloseAndReadLog() {
+    w->BTNCloseCom->click();
+    return test::ReadFileBytes(Dir() / ("Rilvano_log_" + port_.substr(0, 4) + ".txt"));
+  }
+
+  void SetFields(Command command, const char* slave, const char* first, const char* second) {
+    w->Text1->setText(QString::fromUtf8(slave));
+    switch (command) {
+      case Command::Read:
+        w->Text7->setText(QString::fromUtf8(first));
+        w->Text9->setText(QString::fromUtf8(second));
+        break;
+      case Command::Write:
+        w->Text4->setText(QString::fromUtf8(first));
+        w->Text5->setText(QString::fromUtf8(second));
+        break;
+      case Command::CharWrite:
+        w->Text4->setText(QString::fromUtf8(first));
+        w->Text3->setText(QString::fromUtf8(second));
+        break;
+      case Command::Info: break;
+    }
+  }
+  QPushButton* Button(Command command) const {
+    switch (command) {
+      case Command::Read: return w->Command3;
+      case Command::Write: return w->Command1;
+      case Command::CharWrite: return w->Command4;
+      case Command::Info: return w->Command2;
+    }
+    return nullptr;
+  }
+  QPlainTextEdit* Pane(Command command) const {
+    switch (command) {
+      case Command::Read: return w->Text8;
+      case Command::Write:
+      case Command::CharWrite: return w->Text6;
+      case Command::Info: return w->Text2;
+    }
+    return nullptr;
+  }
+
+  test::BoxCapture boxes;
+  test::PtyPair pty;
+  std::unique_ptr<frmSerial> w;
+
+ private:
+  std::string port_;
+};
+
+// The log ends with one entry per frame sent: a time-stamp line, then the
+// header and the pairs, a blank after the last pair.
+void ExpectLogTail(const std::string& log, const std::vector<std::string>& framesHex) {
+  const auto lines = LogLines(log);
+  ASSERT_GE(lines.size(), 2 * framesHex.size());
+  std::size_t at = lines.size() - 2 * framesHex.size();
+  for (const auto& frameHex : framesHex) {
+    EXPECT_TRUE(std::regex_match(lines[at], std::regex(R"(\d{1,2}:\d{1,2}:\d{1,2}\.\d{1,3})"))) << lines[at];
+    EXPECT_EQ(lines[at + 1], kHeaderCp1251 + frameHex + " ");
+    at += 2;
+  }
+  EXPECT_EQ(Occurrences(log, kHeaderCp1251), framesHex.size());
+}
+
+class SendTable : public SendWindow, public ::testing::WithParamInterface<test::FrameCase> {};
+
+TEST_P(SendTable, WireEchoAndLog) {
+  const auto& c = GetParam();
+  Open();
+  SetFields(c.command, c.slave, c.first, c.second);
+  Button(c.command)->click();
+
+  const std::string frame = test::BytesFromHex(c.frame);
+  EXPECT_EQ(HexList(pty.Receive()), HexList(frame));
+  EXPECT_EQ(HexList(w->Packet), HexList(frame));
+  const std::string echo = "\n" + kHeaderUtf8 + c.frame + " " + (c.command == Command::Info ? "\n\n" : "");
+  EXPECT_EQ(WithoutCr(frmSerial::PaneText(Pane(c.command))), echo);
+  EXPECT_TRUE(boxes.boxes.empty());
+  ExpectLogTail(CloseAndReadLog(), {c.frame});
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, SendTable, ::testing::ValuesIn(test::FrameCases()));
+
+class RefusalWindow : public SendWindow, public ::testing::WithParamInterface<test::RefusalCase> {};
+
+TEST_P(RefusalWindow, OneBoxAndNothingElse) {
+  const auto& c = GetParam();
+  Open();
+  SetFields(c.command, c.slave, c.first, c.second);
+  w->Packet = "before";
+  w->NumValue = w->Word1Hi = w->Word1Lo = w->Word2Hi = w->Word2Lo = 7;
+  Button(c.command)->click();
+
+  EXPECT_EQ(pty.Receive(300, 50), "");
+  EXPECT_EQ(w->Packet, "before");
+  EXPECT_EQ((RequestNumbers{w->NumValue, w->Word1Hi, w->Word1Lo, w->Word2Hi, w->Word2Lo}),
+            (RequestNumbers{7, 7, 7, 7, 7}));
+  EXPECT_EQ(frmSerial::PaneText(Pane(c.command)), "");
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].title, std::string(kRefusalTitle));
+  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Warning);
+  for (const char* fragment : c.says) {
+    EXPECT_NE(boxes.boxes[0].text.find(fragment), std::string::npos) << fragment;
+  }
+  EXPECT_EQ(Occurrences(CloseAndReadLog(), kHeaderCp1251), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, RefusalWindow, ::testing::ValuesIn(test::RefusalCases()));
+
+TEST_F(SendWindow, TwoSendsIntoAnEmptyPane) {
+  Open();
+  w->Command3->click();
+  w->Text7->setText("10");
+  w->Command3->click();
+
+  EXPECT_EQ(HexList(pty.Receive()), "01 03 00 00 00 01 84 0A 01 03 00 0A 00 01 A4 08 ");
+  EXPECT_EQ(WithoutCr(frmSerial::PaneText(w->Text8)),
+            "\n" + kHeaderUtf8 + "01 03 00 00 00 01 84 0A \n" + kHeaderUtf8 + "01 03 00 0A 00 01 A4 08 ");
+  ExpectLogTail(CloseAndReadLog(), {"01 03 00 00 00 01 84 0A", "01 03 00 0A 00 01 A4 08"});
+}
+
+TEST_F(SendWindow, TypedPaneTextStaysInFront) {
+  Open();
+  w->Text6->setPlainText("mine");
+  w->Command1->click();
+  EXPECT_EQ(WithoutCr(frmSerial::PaneText(w->Text6)), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
+  EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
+  EXPECT_EQ(frmSerial::PaneText(w->Text2), "");
+}
+
+TEST_F(SendWindow, FailedOpenStillEchoesAndLogsWithoutABox) {
+  Open("PTS99999:");
+  w->Command2->click();
+  EXPECT_EQ(WithoutCr(frmSerial::PaneText(w->Text2)), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
+  EXPECT_TRUE(boxes.boxes.empty());
+  ExpectLogTail(CloseAndReadLog(), {"01 11 C0 2C"});
+}
+
+TEST_F(SendWindow, CharWriteKeepsWord2HiInTheWindow) {
+  Open();
+  w->Word2Hi = 77;
+  SetFields(Command::CharWrite, "1", "10", "z9");
+  w->Command4->click();
+  EXPECT_EQ((RequestNumbers{w->NumValue, w->Word1Hi, w->Word1Lo, w->Word2Hi, w->Word2Lo}),
+            (RequestNumbers{0x39, 0, 10, 77, 0x7A}));
+}
+
+struct StepCase {
+  const char* before;
+  bool up;
+  const char* after;
+};
+
+class StepTable : public SendWindow, public ::testing::WithParamInterface<StepCase> {};
+
+// While closed: the step buttons work in both states and never touch the port.
+TEST_P(StepTable, RewritesText7Only) {
+  const auto& c = GetParam();
+  w->Text7->setText(QString::fromUtf8(c.before));
+  (c.up ? w->Command8 : w->Command9)->click();
+  EXPECT_EQ(w->Text7->text().toStdString(), c.after);
+  EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, StepTable,
+                         ::testing::Values(StepCase{"255", true, " 256"}, StepCase{"0", false, "-1"},
+                                           StepCase{"abc", true, " 1"}, StepCase{"-1", true, " 0"},
+                                           StepCase{"2.5", true, " 3.5"}, StepCase{"65535", true, " 65536"},
+                                           StepCase{" 1", false, " 0"}));
+
+TEST_F(SendWindow, StepThenReadSendsTheNewAddress) {
+  w->Text7->setText("255");
+  w->Command8->click();  // closed
+  Open();
+  w->Command3->click();
+  EXPECT_EQ(HexList(pty.Receive()), "01 03 01 00 00 01 85 F6 ");
+
+  w->Command9->click();  // open
+  EXPECT_EQ(w->Text7->text().toStdString(), " 255");
+}
+
+}  // namespace
+}  // namespace rilvano
