@@ -49,7 +49,8 @@ bool IsForbiddenDevicePath(std::string_view path) {
 
 std::string DevicePath(std::string_view name, const PathExists& exists) {
   if (!name.empty() && name.back() == ':') name.remove_suffix(1);
-  if (name.empty()) return {};
+  // A NUL would cut the path short at the open call.
+  if (name.empty() || name.find('\0') != std::string_view::npos) return {};
 
   if (name.find('/') != std::string_view::npos) return Checked(std::string(name));
 

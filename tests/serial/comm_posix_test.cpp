@@ -273,23 +273,26 @@ TEST_F(PosixPortTest, NonTerminalOpensButIsNeverConfiguredOrWritten) {
 
 struct BadSettings {
   const char* settings;
-  int error;
+  const char* message;  // the settings text and the error number follow
 };
 
 class BadSettingsTest : public PosixPortTest, public ::testing::WithParamInterface<BadSettings> {};
 
-TEST_P(BadSettingsTest, GivesTheDcbMessageAndLeavesNoPortOpen) {
+TEST_P(BadSettingsTest, GivesItsMessageAndLeavesNoPortOpen) {
   EXPECT_EQ(SerialPort::OpenPort(pty.name(), GetParam().settings), 0);
-  EXPECT_EQ(messages, std::vector<std::string>{"Unable to build Comm DCB " + std::string(GetParam().settings) +
-                                               " Error: " + std::to_string(GetParam().error)});
+  EXPECT_EQ(messages, std::vector<std::string>{GetParam().message + std::string(GetParam().settings) + " Error: " +
+                                               std::to_string(EINVAL)});
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
   messages.clear();
   Open();  // nothing kept the device
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, BadSettingsTest,
-                         ::testing::Values(BadSettings{"abc,n,8,1", EINVAL}, BadSettings{"0,n,8,1", EINVAL},
-                                           BadSettings{",n,8,1", EINVAL}));
+                         ::testing::Values(BadSettings{"abc,n,8,1", "Unable to build Comm DCB "},
+                                           BadSettings{"0,n,8,1", "Unable to build Comm DCB "},
+                                           BadSettings{",n,8,1", "Unable to build Comm DCB "},
+                                           // parsed, but 1.5 stop bits exist only beside 5 data bits
+                                           BadSettings{"9600,n,8,1.5", "Unable to set Comm DCB "}));
 
 TEST_F(PosixPortTest, FarSideGoneEndsReadsAtOnceWithoutSpinning) {
   Open();

@@ -45,6 +45,12 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"/dev/tty", ""}, NameCase{"/dev/tty:", ""}, NameCase{"/dev/tty7", ""}, NameCase{"/dev/console", ""},
         NameCase{"/dev//tty", ""}, NameCase{"/dev/./tty1", ""}, NameCase{"/dev/pts/../tty", ""}));
 
+TEST(PortName, EmbeddedNulOpensNothing) {
+  const auto exists = [](const std::string&) { return true; };
+  EXPECT_EQ(DevicePath(std::string("COM3\0/etc/passwd", 16), exists), "");
+  EXPECT_EQ(DevicePath(std::string("USB0\0", 5), exists), "");
+}
+
 TEST(ForbiddenDevicePath, OnlyTheTerminalConsolesAreForbidden) {
   for (const char* p : {"/dev/tty", "/dev/tty0", "/dev/tty63", "/dev/console", "/dev/../dev/console"}) {
     EXPECT_TRUE(IsForbiddenDevicePath(p)) << p;
