@@ -15,17 +15,12 @@
 #include "modbus/bytes.h"
 #include "modbus/cp1251.h"
 #include "serial/SerialPort.h"
+#include "tests/receive/reply_cases.h"
 #include "tests/window/harness.h"
 #include "window/frmSerial.h"
 
 namespace rilvano {
 namespace {
-
-std::string Bytes(const std::string& hex) {
-  std::string out;
-  for (std::size_t i = 0; i < hex.size(); i += 3) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return out;
-}
 
 // Panes report line breaks as LF and show byte 0 as U+2400.
 std::string AsPane(std::string utf8) {
@@ -59,25 +54,21 @@ std::string RawBlockPane(const std::string& packet) {
   return AsPane("Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n");
 }
 
-enum class Pane { None, Info, Write, Read };
-
-struct PtyCase {
-  const char* name;
-  const char* address;  // Text1
-  std::string packet;
-  Pane pane;
-  std::string text;  // decoded text (UTF-8); the pane adds CR LF, so does the log
-};
-
-const std::string kHead = "\r\nПринят ответ:  Длинна=";
-const std::string kException = "Адрес данных, указанный в запросе, недоступен.";
+using test::Bytes;
+using test::kException;
+using test::kReadHead;
+using test::ReplyCase;
 
 class WindowTest : public test::TempDirTest {
  protected:
-  // The log as written once the window has closed it.
-  std::string LogBytes() {
+  // The log as written once the window has closed it; taken away, so the
+  // next window of the same test starts a new file.
+  std::string TakeLog() {
     for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
-      if (entry.path().filename().string().rfind("Rilvano_log_", 0) == 0) return test::ReadFileBytes(entry.path());
+      if (entry.path().filename().string().rfind("Rilvano_log_", 0) != 0) continue;
+      std::string bytes = test::ReadFileBytes(entry.path());
+      std::filesystem::remove(entry.path());
+      return bytes;
     }
     return {};
   }
@@ -89,72 +80,56 @@ class WindowTest : public test::TempDirTest {
   }
 };
 
-class PtyReceive : public WindowTest, public ::testing::WithParamInterface<PtyCase> {};
+class PtyWindowTest : public WindowTest {
+ protected:
+  // Feeds one packet, closes, and checks the log's last entries byte for byte.
+  // Returns the information pane as it was before Close emptied it.
+  std::string ReceiveAndCheckLog(frmSerial& w, const char* address, const std::string& packet, const std::string& text) {
+    test::PtyPair pty;
+    Open(w, pty.PortName(), address);
+    pty.Send(packet);
+    w.TMRComm_Timer();
+    const std::string info = frmSerial::PaneText(w.Text2);
+    w.BTNCloseCom_Click();
+
+    const std::string log = TakeLog();
+    const std::string tail = RawBlockLogBytes(packet) + (text.empty() ? "" : Utf8ToCp1251(text) + "\r\n");
+    EXPECT_GE(log.size(), tail.size());
+    if (log.size() < tail.size()) return info;
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << HexList(log.substr(log.size() - tail.size()));
+    // One time stamp line directly before the raw block.
+    const std::string head = log.substr(0, log.size() - tail.size());
+    EXPECT_TRUE(std::regex_search(head, std::regex("\r\n[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n$"))) << head;
+    return info;
+  }
+};
+
+class PtyReceive : public PtyWindowTest, public ::testing::WithParamInterface<ReplyCase> {};
 
 TEST_P(PtyReceive, PanesAndLogByteForByte) {
-  const PtyCase& c = GetParam();
-  test::PtyPair pty;
+  const ReplyCase& c = GetParam();
   frmSerial w;
-  Open(w, pty.PortName(), c.address);
-  pty.Send(c.packet);
-  w.TMRComm_Timer();
-  w.BTNCloseCom_Click();
-
+  const std::string info = ReceiveAndCheckLog(w, "1", c.packet, c.text);
   const std::string line = c.text.empty() ? "" : AsPane(c.text + "\r\n");
-  EXPECT_EQ(frmSerial::PaneText(w.Text6), c.pane == Pane::Write ? line : "");
-  EXPECT_EQ(frmSerial::PaneText(w.Text8), c.pane == Pane::Read ? line : "");
-  // Close empties the information pane, so the log tells what it held.
-  const std::string log = LogBytes();
-  const std::string tail = RawBlockLogBytes(c.packet) + (c.text.empty() ? "" : Utf8ToCp1251(c.text) + "\r\n");
-  ASSERT_GE(log.size(), tail.size());
-  EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << HexList(log.substr(log.size() - tail.size()));
-  // One time stamp line directly before the raw block.
-  const std::string head = log.substr(0, log.size() - tail.size());
-  EXPECT_TRUE(std::regex_search(head, std::regex("\r\n[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n$"))) << head;
+  using K = receive::ReplyKind;
+  EXPECT_EQ(info, RawBlockPane(c.packet) + (c.kind == K::Exception ? line : ""));
+  EXPECT_EQ(frmSerial::PaneText(w.Text6), c.kind == K::WriteEcho ? line : "");
+  EXPECT_EQ(frmSerial::PaneText(w.Text8), c.kind == K::ReadReply ? line : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, PtyReceive,
-    ::testing::Values(
-        PtyCase{"OneRegister", "1", Bytes("01 03 02 12 34 B5 33"), Pane::Read,
-                kHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33 Good\r\n"},
-        PtyCase{"TwoRegisters", "1", Bytes("01 03 04 00 01 00 02 2A 32"), Pane::Read,
-                kHead + " 4\r\n#= 0 Данные= 1\r\n#= 1 Данные= 2\r\n CRC=2A 32 Good\r\n"},
-        PtyCase{"TextRegister", "1", Bytes("01 03 02 41 42 08 25"), Pane::Read,
-                kHead + " 2\r\n#= 0 Данные= 16706\r\n CRC=08 25 Txt=AB Good\r\n"},
-        PtyCase{"DamagedCrc", "1", Bytes("01 03 02 12 34 00 00"), Pane::Read,
-                kHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=00 00- Bad  "},
-        PtyCase{"WriteEcho", "1", Bytes("01 06 00 10 12 34 85 78"), Pane::Write,
-                "\r\nПринят ответ: Адрес ячейки= 16 Данные= 4660 CRC=85 78"},
-        PtyCase{"Exception", "1", Bytes("01 83 02 C0 F1"), Pane::Info, kException},
-        PtyCase{"DeviceInformation", "1", Bytes("01 11 05 41 42 43 FF 01 D9 00"), Pane::None, ""},
-        // Byte 0 and the unassigned 0x98 in the text part reach the log as themselves.
-        PtyCase{"TextWithByteZero", "1", Bytes("01 03 02 41 00 88 14"), Pane::Read,
-                kHead + " 2\r\n#= 0 Данные= 16640\r\n CRC=88 14 Txt=A" + std::string(1, '\0') + " Good\r\n"},
-        PtyCase{"TextUnassigned98", "1", Bytes("01 03 02 98 C0 D3 D4"), Pane::Read,
-                kHead + " 2\r\n#= 0 Данные= 39104\r\n CRC=D3 D4 Txt=\u0098А Good\r\n"},
-        PtyCase{"OtherSlave", "2", Bytes("01 03 02 12 34 B5 33"), Pane::None, ""},
-        PtyCase{"FractionalAddress", "1.5", Bytes("01 03 02 12 34 B5 33"), Pane::None, ""},
-        PtyCase{"ControlBytesOnly", "1", Bytes("01 00 0D 0A 1F"), Pane::None, ""},
-        PtyCase{"ShortEcho", "1", Bytes("01 06 00 10 12 34 85"), Pane::None, ""},
-        PtyCase{"ShortRead", "1", Bytes("01 03 04 00 01 00 02 2A"), Pane::None, ""},
-        PtyCase{"OneByte", "1", Bytes("01"), Pane::None, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+const auto kName = [](const auto& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(WorkedExamples, PtyReceive, ::testing::ValuesIn(test::WorkedExamples()), kName);
+INSTANTIATE_TEST_SUITE_P(EdgeCases, PtyReceive, ::testing::ValuesIn(test::EdgeCases()), kName);
+INSTANTIATE_TEST_SUITE_P(ShortPackets, PtyReceive, ::testing::ValuesIn(test::ShortPackets()), kName);
 
-// The information pane before Close empties it.
-TEST_F(WindowTest, InformationPaneHoldsRawBlockAndExceptionMessage) {
-  test::PtyPair pty;
-  frmSerial w;
-  Open(w, pty.PortName(), "1");
-  const std::string exception = Bytes("01 86 04 43 A3");
-  const std::string info = Bytes("01 11 05 41 42 43 FF 01 D9 00");
-  pty.Send(exception);
-  w.TMRComm_Timer();
-  pty.Send(info);
-  w.TMRComm_Timer();
-  EXPECT_EQ(frmSerial::PaneText(w.Text2),
-            RawBlockPane(exception) + AsPane(kException + "\r\n") + RawBlockPane(info));
-  w.BTNCloseCom_Click();
+// Another slave, or an address no byte can equal: shown and logged raw only.
+TEST_F(PtyWindowTest, OtherAddressesGetTheRawBlockOnly) {
+  for (const char* address : {"2", "1.5", ""}) {
+    frmSerial w;
+    const std::string packet = Bytes("01 03 02 12 34 B5 33");
+    EXPECT_EQ(ReceiveAndCheckLog(w, address, packet, ""), RawBlockPane(packet)) << address;
+    EXPECT_EQ(frmSerial::PaneText(w.Text8), "") << address;
+  }
 }
 
 TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
@@ -181,7 +156,7 @@ TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
   pty.Send(both);
   w.TMRComm_Timer();
   EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(both));
-  EXPECT_EQ(frmSerial::PaneText(w.Text8), AsPane(kHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
+  EXPECT_EQ(frmSerial::PaneText(w.Text8), AsPane(kReadHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
   w.BTNCloseCom_Click();
 }
 
