@@ -3,6 +3,7 @@
 // (comm_posix.cpp, comm_win32.cpp), picked by CMake; tests swap in a fake.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,9 @@ struct LineSettings {
   char parity = 0;  // 'n', 'e', 'o', 'm', 's'
   std::uint8_t dataBits = 0;
   std::uint8_t stopBits = 0;  // 1 or 2 (15 for 1.5)
+  // The platform's own block as its parser left it (the Win32 DCB), so the
+  // fields the text does not name reach the port as the platform set them.
+  std::array<std::uint8_t, 32> native{};
 };
 
 class Platform {

@@ -1,0 +1,164 @@
+// The Windows backend: the kernel32 communications calls themselves.
+#include "serial/comm.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// The A/W macros would rename the Platform methods below.
+#undef CreateFile
+#undef BuildCommDCB
+
+#include <cctype>
+#include <cstring>
+
+namespace rilvano::comm {
+namespace {
+
+static_assert(sizeof(DCB) <= sizeof(LineSettings::native), "the DCB image must fit");
+
+HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+bool IsComName(const std::string& name) {
+  if (name.size() < 4) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return false;
+  }
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+// "COM3" and "COM3:" (any case) go through the device namespace, "\\.\COM3":
+// the plain form reaches COM1 to COM9 only. Any other name is passed as typed,
+// and Windows resolves it as it would for any program ("LPT1:", "\\.\CNCA0").
+std::string DeviceName(const std::string& port) {
+  std::string name = port;
+  if (!name.empty() && name.back() == ':') name.pop_back();
+  if (!IsComName(name)) return port;
+  return "\\\\.\\COM" + name.substr(3);
+}
+
+char ParityLetter(BYTE parity) {
+  switch (parity) {
+    case ODDPARITY: return 'o';
+    case EVENPARITY: return 'e';
+    case MARKPARITY: return 'm';
+    case SPACEPARITY: return 's';
+    default: return 'n';
+  }
+}
+
+// Returns false for a letter the block has no code for.
+bool ParityCode(char letter, BYTE& parity) {
+  switch (std::tolower(static_cast<unsigned char>(letter))) {
+    case 'n': parity = NOPARITY; return true;
+    case 'o': parity = ODDPARITY; return true;
+    case 'e': parity = EVENPARITY; return true;
+    case 'm': parity = MARKPARITY; return true;
+    case 's': parity = SPACEPARITY; return true;
+    default: return false;
+  }
+}
+
+std::uint8_t StopBitsCount(BYTE stopBits) {
+  switch (stopBits) {
+    case ONE5STOPBITS: return 15;
+    case TWOSTOPBITS: return 2;
+    default: return 1;
+  }
+}
+
+bool StopBitsCode(std::uint8_t count, BYTE& stopBits) {
+  switch (count) {
+    case 1: stopBits = ONESTOPBIT; return true;
+    case 15: stopBits = ONE5STOPBITS; return true;
+    case 2: stopBits = TWOSTOPBITS; return true;
+    default: return false;
+  }
+}
+
+class Win32Platform final : public Platform {
+ public:
+  Handle CreateFile(const std::string& port) override {
+    HANDLE handle = ::CreateFileA(DeviceName(port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    return reinterpret_cast<Handle>(handle);
+  }
+
+  bool SetCommTimeouts(Handle handle, const Timeouts& timeouts) override {
+    COMMTIMEOUTS native{};
+    native.ReadIntervalTimeout = timeouts.readInterval;
+    native.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
+    native.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
+    native.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
+    native.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
+    return ::SetCommTimeouts(ToHandle(handle), &native) != 0;
+  }
+
+  // The block starts all zero and the platform's parser fills what it fills;
+  // the whole block is kept so SetCommState applies it unchanged.
+  bool BuildCommDCB(const std::string& settings, LineSettings& dcb) override {
+    DCB native;
+    std::memset(&native, 0, sizeof native);
+    native.DCBlength = sizeof native;
+    if (!::BuildCommDCBA(settings.c_str(), &native)) return false;
+    dcb.baud = native.BaudRate;
+    dcb.parity = ParityLetter(native.Parity);
+    dcb.dataBits = native.ByteSize;
+    dcb.stopBits = StopBitsCount(native.StopBits);
+    dcb.native.fill(0);
+    std::memcpy(dcb.native.data(), &native, sizeof native);
+    return true;
+  }
+
+  // The named fields win over the kept block, so a block set up field by
+  // field (no image) still reaches the port.
+  bool SetCommState(Handle handle, const LineSettings& dcb) override {
+    DCB native;
+    std::memcpy(&native, dcb.native.data(), sizeof native);
+    if (native.DCBlength == 0) {
+      std::memset(&native, 0, sizeof native);
+      native.fBinary = TRUE;
+    }
+    native.DCBlength = sizeof native;
+    native.BaudRate = dcb.baud;
+    native.ByteSize = dcb.dataBits;
+    ParityCode(dcb.parity, native.Parity);
+    StopBitsCode(dcb.stopBits, native.StopBits);
+    return ::SetCommState(ToHandle(handle), &native) != 0;
+  }
+
+  std::uint32_t GetLastError() override { return ::GetLastError(); }
+
+  bool CloseHandle(Handle handle) override { return ::CloseHandle(ToHandle(handle)) != 0; }
+
+  bool ReadFile(Handle handle, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    DWORD count = 0;
+    const BOOL ok = ::ReadFile(ToHandle(handle), buffer, size, &count, nullptr);
+    transferred = count;
+    return ok != 0;
+  }
+
+  bool WriteFile(Handle handle, const std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    DWORD count = 0;
+    const BOOL ok = ::WriteFile(ToHandle(handle), buffer, size, &count, nullptr);
+    transferred = count;
+    return ok != 0;
+  }
+
+  bool FlushFileBuffers(Handle handle) override { return ::FlushFileBuffers(ToHandle(handle)) != 0; }
+};
+
+}  // namespace
+
+Platform& NativePlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
+}  // namespace rilvano::comm
