@@ -21,8 +21,18 @@ struct FrameCase {
   const char* frame;  // hex pairs separated by blanks
 };
 
+inline const char* CommandName(Command c) {
+  switch (c) {
+    case Command::Read: return "read";
+    case Command::Write: return "write";
+    case Command::CharWrite: return "char write";
+    case Command::Info: return "info";
+  }
+  return "?";
+}
+
 inline std::ostream& operator<<(std::ostream& os, const FrameCase& c) {
-  return os << static_cast<int>(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
+  return os << CommandName(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
             << "\" second=\"" << c.second << '"';
 }
 
@@ -86,7 +96,7 @@ struct RefusalCase {
 };
 
 inline std::ostream& operator<<(std::ostream& os, const RefusalCase& c) {
-  return os << static_cast<int>(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
+  return os << CommandName(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
             << "\" second=\"" << c.second << '"';
 }
 

@@ -215,6 +215,10 @@ struct StepCase {
   const char* after;
 };
 
+std::ostream& operator<<(std::ostream& os, const StepCase& c) {
+  return os << '"' << c.before << '"' << (c.up ? " +" : " -");
+}
+
 class StepTable : public SendWindow, public ::testing::WithParamInterface<StepCase> {};
 
 // While closed: the step buttons work in both states and never touch the port.
