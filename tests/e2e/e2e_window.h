@@ -1,0 +1,76 @@
+// The real window against a peer process: clicks go through the buttons,
+// replies come in through the running timer, and the panes and the log are
+// compared whole, with time stamps and the start date masked.
+#pragma once
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <regex>
+#include <string>
+
+#include "modbus/bytes.h"
+#include "modbus/cp1251.h"
+#include "tests/window/harness.h"
+#include "window/frmSerial.h"
+
+namespace rilvano::e2e {
+
+inline ByteString Sealed(std::initializer_list<unsigned> body) {
+  ByteString b;
+  for (unsigned v : body) b += ByteChar(v);
+  return b + CRC16(b);
+}
+
+// What the panes show for the texts the window composes: line breaks as
+// the toolkit reports them.
+inline std::string Lf(const std::string& crlf) { return std::regex_replace(crlf, std::regex("\r\n"), "\n"); }
+
+// Log entries as the operator reads them (UTF-8 here, CP1251 in the file),
+// "T" for each time stamp.
+inline std::string SentEntry(const std::string& frame) {
+  return "T\r\nОтправка пакета:   " + HexList(frame) + "\r\n";
+}
+inline std::string RawText(const std::string& packet) {
+  std::string printable;
+  for (char c : packet) {
+    if (static_cast<unsigned char>(c) > 31) printable += c;
+  }
+  return "Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n";
+}
+inline std::string RawEntry(const std::string& packet) { return "T\r\n" + RawText(packet) + "\r\n"; }
+inline const std::string kHeader = "DATE\r\nSTART Rilvano V3.0\r\n\r\n";
+inline const std::string kExceptionText = "Адрес данных, указанный в запросе, недоступен.";
+
+class WindowE2E : public test::TempDirTest {
+ protected:
+  void Open(frmSerial& w, const std::string& port) {
+    w.txt_0->setText(QString::fromStdString(port));
+    w.BTNOpenCom->click();
+    ASSERT_TRUE(w.TMRComm->isActive());
+    ASSERT_TRUE(w.Command3->isEnabled());
+  }
+
+  // Clicks and lets the event loop run until `pane` ends with `tail`.
+  static bool ClickAndWait(QPushButton* button, QPlainTextEdit* pane, const std::string& tail, int timeoutMs = 10000) {
+    button->click();
+    return test::ProcessEventsUntil(
+        [&] {
+          const std::string text = frmSerial::PaneText(pane);
+          return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+        },
+        timeoutMs);
+  }
+
+  // The log of port `port` after Close, in UTF-8 with time stamps as "T"
+  // and the start line as "DATE".
+  std::string MaskedLog(const std::string& port) const {
+    std::string log = Cp1251ToUtf8(test::ReadFileBytes(Dir() / ("Rilvano_log_" + port.substr(0, 4) + ".txt")));
+    log = std::regex_replace(log, std::regex("^[^\r\n]*\r\n(START Rilvano)"), "DATE\r\n$1");
+    return std::regex_replace(log, std::regex("(^|\r\n)[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n"), "$1T\r\n");
+  }
+};
+
+}  // namespace rilvano::e2e

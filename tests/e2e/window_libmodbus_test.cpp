@@ -1,0 +1,78 @@
+// The real window against a libmodbus RTU server, joined by socat: two
+// pseudo-terminals, since libmodbus opens its terminal by path.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/e2e/e2e_window.h"
+#include "tests/e2e/process.h"
+
+namespace rilvano::e2e {
+namespace {
+
+class WindowAgainstLibmodbus : public WindowE2E {};
+
+TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
+  const auto serverLink = Dir() / "server";
+  const auto windowLink = Dir() / "window";
+  Child socat({"socat", "pty,raw,echo=0,link=" + serverLink.string(), "pty,raw,echo=0,link=" + windowLink.string()});
+  ASSERT_TRUE(test::ProcessEventsUntil(
+      [&] { return std::filesystem::is_symlink(serverLink) && std::filesystem::is_symlink(windowLink); }, 10000));
+  Child server({RILVANO_MODBUS_SERVER_PATH, serverLink.string(), "16", "60"});
+  ASSERT_EQ(server.Line(10000).value_or("(nothing)"), "ready");
+  const std::string device = std::filesystem::read_symlink(windowLink).string();
+  const std::string port = "PTS" + device.substr(device.rfind('/') + 1) + ":";
+
+  // Register k of the server holds 0x1000 + k.
+  const ByteString f1 = Sealed({1, 3, 0, 0, 0, 2});
+  const ByteString r1 = Sealed({1, 3, 4, 0x10, 0x00, 0x10, 0x01});
+  const std::string read1 = "\r\nПринят ответ:  Длинна= 4\r\n#= 0 Данные= 4096\r\n#= 1 Данные= 4097\r\n CRC=" +
+                            HexList(r1.substr(7, 1)) + HexList(r1.substr(8)).substr(0, 2) + " Good\r\n";
+  const ByteString f2 = Sealed({1, 6, 0, 3, 0x12, 0x34});
+  const std::string echo2 = "\r\nПринят ответ: Адрес ячейки= 3 Данные= 4660 CRC=" + HexList(f2.substr(6, 1)) +
+                            HexList(f2.substr(7)).substr(0, 2);
+  const ByteString f3 = Sealed({1, 3, 0, 3, 0, 1});
+  const ByteString r3 = Sealed({1, 3, 2, 0x12, 0x34});
+  const std::string read3 = "\r\nПринят ответ:  Длинна= 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33 Good\r\n";
+  const ByteString f4 = Sealed({1, 3, 0, 16, 0, 1});
+  const ByteString r4 = Sealed({1, 0x83, 2});
+  {
+    frmSerial w;
+    w.show();
+    Open(w, port);
+    w.Text9->setText("2");
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, Lf(read1 + "\r\n"))) << frmSerial::PaneText(w.Text8);
+    w.Text4->setText("3");
+    w.Text5->setText("4660");
+    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, Lf(echo2 + "\r\n"))) << frmSerial::PaneText(w.Text6);
+    w.Text7->setText("3");
+    w.Text9->setText("1");
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, Lf(read3 + "\r\n"))) << frmSerial::PaneText(w.Text8);
+    w.Text7->setText("16");
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kExceptionText + "\r\n"))) << frmSerial::PaneText(w.Text2);
+    test::ProcessEventsFor(300);
+
+    EXPECT_EQ(frmSerial::PaneText(w.Text8),
+              Lf("\r\nОтправка пакета:   " + HexList(f1) + read1 + "\r\n" + "\r\nОтправка пакета:   " + HexList(f3) +
+                 read3 + "\r\n" + "\r\nОтправка пакета:   " + HexList(f4)));
+    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf("\r\nОтправка пакета:   " + HexList(f2) + echo2 + "\r\n"));
+    EXPECT_EQ(frmSerial::PaneText(w.Text2),
+              Lf(RawText(r1) + RawText(f2) + RawText(r3) + RawText(r4) + kExceptionText + "\r\n"));
+    w.BTNCloseCom->click();
+  }
+  EXPECT_EQ(MaskedLog(port), kHeader + SentEntry(f1) + RawEntry(r1) + read1 + "\r\n" + SentEntry(f2) + RawEntry(f2) +
+                                 echo2 + "\r\n" + SentEntry(f3) + RawEntry(r3) + read3 + "\r\n" + SentEntry(f4) +
+                                 RawEntry(r4) + kExceptionText + "\r\n");
+
+  // With the line gone the server ends by itself instead of spinning.
+  socat.Stop();
+  EXPECT_EQ(server.Wait(10000).value_or(-1), 0);
+  EXPECT_EQ(server.Output(1000), "answered function 3\nanswered function 6\nanswered function 3\n"
+                                 "answered function 3\nline closed\n");
+}
+
+}  // namespace
+}  // namespace rilvano::e2e
