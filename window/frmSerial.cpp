@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #include "serial/SerialPort.h"

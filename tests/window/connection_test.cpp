@@ -1,0 +1,375 @@
+// Open, Close and Unload against a recording serial backend (and once
+// against a real pseudo-terminal), with the log file they leave behind.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "modbus/cp1251.h"
+#include "serial/SerialPort.h"
+#include "tests/window/harness.h"
+#include "window/frmSerial.h"
+#include "window/timetext.h"
+
+namespace rilvano {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BoxCapture;
+using test::ReadFileBytes;
+
+// Records what the driver asks of the platform; "opens" only known names.
+class RecordingPlatform : public comm::Platform {
+ public:
+  std::set<std::string> existing;
+  bool timeoutsFail = false;
+  std::vector<std::string> created;
+  std::vector<std::string> settings;
+  int closed = 0;
+  std::function<void()> onCreate;
+  std::function<void()> onClose;
+
+  comm::Handle CreateFile(const std::string& port) override {
+    created.push_back(port);
+    if (onCreate) onCreate();
+    return existing.count(port) ? 42 : comm::kInvalidHandle;
+  }
+  bool SetCommTimeouts(comm::Handle, const comm::Timeouts&) override { return !timeoutsFail; }
+  bool BuildCommDCB(const std::string& text, comm::LineSettings&) override {
+    settings.push_back(text);
+    return true;
+  }
+  bool SetCommState(comm::Handle, const comm::LineSettings&) override { return true; }
+  std::uint32_t GetLastError() override { return 87; }
+  bool CloseHandle(comm::Handle) override {
+    ++closed;
+    if (onClose) onClose();
+    return true;
+  }
+  bool ReadFile(comm::Handle, std::uint8_t*, std::uint32_t, std::uint32_t& n) override {
+    n = 0;
+    return true;
+  }
+  bool WriteFile(comm::Handle, const std::uint8_t*, std::uint32_t size, std::uint32_t& n) override {
+    n = size;
+    return true;
+  }
+  bool FlushFileBuffers(comm::Handle) override { return true; }
+};
+
+// How many descriptors of this process point at `path`.
+int OpenDescriptorsTo(const fs::path& path) {
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(path, ec);
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code readError;
+    const fs::path link = fs::read_symlink(entry.path(), readError);
+    if (!readError && link == target) ++count;
+  }
+  return count;
+}
+
+std::vector<std::string> LogFilesHere() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::current_path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Header(const std::string& startTime) {
+  return Utf8ToCp1251(startTime) + "\r\nSTART Rilvano V3.0\r\n\r\n";
+}
+
+class ConnectionTest : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    test::TempDirTest::SetUp();
+    SerialPort::SetPlatform(&platform);
+    w = std::make_unique<frmSerial>();
+    w->show();
+  }
+  void TearDown() override {
+    w.reset();
+    SerialPort::SetPlatform(nullptr);
+    test::TempDirTest::TearDown();
+  }
+
+  void Open(const std::string& port) {
+    w->txt_0->setText(QString::fromStdString(port));
+    ASSERT_TRUE(w->BTNOpenCom->isEnabled());
+    w->BTNOpenCom->click();
+  }
+  void Close() {
+    ASSERT_TRUE(w->BTNCloseCom->isEnabled());
+    w->BTNCloseCom->click();
+  }
+  bool IsOpenState() const {
+    const bool open = !w->txt_0->isEnabled() && !w->BTNOpenCom->isEnabled() && w->BTNCloseCom->isEnabled() &&
+                      w->Command1->isEnabled() && w->Command2->isEnabled() && w->Command3->isEnabled() &&
+                      w->Command4->isEnabled() && w->TMRComm->isActive();
+    const bool closed = w->txt_0->isEnabled() && w->BTNOpenCom->isEnabled() && !w->BTNCloseCom->isEnabled() &&
+                        !w->Command1->isEnabled() && !w->Command2->isEnabled() && !w->Command3->isEnabled() &&
+                        !w->Command4->isEnabled() && !w->TMRComm->isActive();
+    EXPECT_NE(open, closed) << "half-switched window";
+    return open;
+  }
+
+  RecordingPlatform platform;
+  BoxCapture boxes;
+  std::unique_ptr<frmSerial> w;
+};
+
+TEST_F(ConnectionTest, OpenOnMissingPortWritesHeaderFirstAndStillOpens) {
+  std::string logAtPortOpen = "<not called>";
+  platform.onCreate = [&] { logAtPortOpen = ReadFileBytes("Rilvano_log_COM9.txt"); };
+  const QDateTime before = QDateTime::currentDateTime();
+  Open("COM9:");
+  const QDateTime after = QDateTime::currentDateTime();
+
+  EXPECT_EQ(platform.created, std::vector<std::string>{"COM9:"});
+  EXPECT_TRUE(IsOpenState());
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_EQ(w->NewLine, "\r\n");
+  EXPECT_EQ(w->LogFile, 1);
+  const QLocale locale = QLocale::system();
+  EXPECT_TRUE(w->StartTime == GeneralDateText(before, locale).toStdString() ||
+              w->StartTime == GeneralDateText(after, locale).toStdString())
+      << w->StartTime;
+  EXPECT_EQ(logAtPortOpen, Header(w->StartTime));
+  EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM9.txt"), 1);
+
+  w->Text2->setPlainText("info");
+  w->Text6->setPlainText("write");
+  w->Text8->setPlainText("read");
+  Close();
+  EXPECT_FALSE(IsOpenState());
+  EXPECT_EQ(frmSerial::PaneText(w->Text2), "");
+  EXPECT_EQ(frmSerial::PaneText(w->Text6), "write");
+  EXPECT_EQ(frmSerial::PaneText(w->Text8), "read");
+  EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM9.txt"), 0);
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM9.txt"), Header(w->StartTime));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(ConnectionTest, EachOpenAppendsAHeaderToTheLogOfItsFirstFourCharacters) {
+  std::string expected = "earlier run\r\n";
+  { std::ofstream("Rilvano_log_COM1.txt", std::ios::binary) << expected; }
+  for (const char* port : {"COM10:", "COM1:", "COM10:"}) {
+    Open(port);
+    expected += Header(w->StartTime);
+    Close();
+  }
+  EXPECT_EQ(LogFilesHere(), std::vector<std::string>{"Rilvano_log_COM1.txt"});
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM1.txt"), expected);
+  EXPECT_EQ(platform.created, (std::vector<std::string>{"COM10:", "COM1:", "COM10:"}));
+}
+
+TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
+  struct Case {
+    std::string port;
+    std::string logName;  // empty: the log cannot be opened
+  };
+  const Case cases[] = {
+      {"", "Rilvano_log_.txt"},
+      {"CO", "Rilvano_log_CO.txt"},
+      {"\\\\.\\COM3", "Rilvano_log_\\\\.\\.txt"},  // backslashes are plain characters here
+      {"ПОРТ7", "Rilvano_log_ПОРТ.txt"},
+      {"a/b:", ""},
+      {"//COM3:", ""},
+      {"COM3/", "Rilvano_log_COM3.txt"},  // the separator is past the fourth character
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    boxes.boxes.clear();
+    platform.created.clear();
+    Open(c.port);
+    if (c.logName.empty()) {
+      ASSERT_EQ(boxes.boxes.size(), 1u);
+      EXPECT_EQ(boxes.boxes[0].title, "Error#1001");
+      EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Critical);
+      EXPECT_NE(boxes.boxes[0].text.find("путь не найден"), std::string::npos) << boxes.boxes[0].text;
+      EXPECT_FALSE(IsOpenState());
+      EXPECT_TRUE(platform.created.empty()) << "port opened after a failed log";
+      EXPECT_EQ(w->NewLine, "\r\n");
+    } else {
+      EXPECT_TRUE(boxes.boxes.empty());
+      EXPECT_TRUE(IsOpenState());
+      EXPECT_EQ(platform.created, std::vector<std::string>{c.port});
+      EXPECT_EQ(ReadFileBytes(c.logName), Header(w->StartTime));
+      Close();
+      fs::remove(c.logName);
+    }
+  }
+  EXPECT_TRUE(LogFilesHere().empty());
+}
+
+TEST_F(ConnectionTest, BaudRateIsReadAtOpenOnly) {
+  platform.existing = {"COM3:"};
+  Open("COM3:");
+  EXPECT_TRUE(w->Text10->isEnabled());
+  w->Text10->setText("19200");
+  EXPECT_EQ(platform.settings, std::vector<std::string>{"9600,n,8,1"});
+  Close();
+  EXPECT_EQ(platform.closed, 1);
+  Open("COM3:");
+  EXPECT_EQ(platform.settings, (std::vector<std::string>{"9600,n,8,1", "19200,n,8,1"}));
+  EXPECT_TRUE(IsOpenState());
+}
+
+TEST_F(ConnectionTest, DriverMessagesAreBoxesTitledWithTheProgramName) {
+  platform.existing = {"COM3:"};
+  platform.timeoutsFail = true;
+  Open("COM3:");
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].title, "Rilvano");
+  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::None);
+  EXPECT_NE(boxes.boxes[0].text.find("COM3:"), std::string::npos);
+  EXPECT_TRUE(IsOpenState());  // the result of OpenPort is not consulted
+}
+
+TEST_F(ConnectionTest, CloseAndUnloadRunTheirStepsInOrder) {
+  platform.existing = {"COM3:"};
+  Open("COM3:");
+  w->AppendPane(w->Text2, "info");
+  bool timerStopped = false, paneCleared = false;
+  int logOpenAtClosePort = -1;
+  platform.onClose = [&] {
+    timerStopped = !w->TMRComm->isActive();
+    paneCleared = w->Text2->toPlainText().isEmpty();
+    logOpenAtClosePort = OpenDescriptorsTo("Rilvano_log_COM3.txt");
+  };
+  Close();
+  EXPECT_TRUE(timerStopped);
+  EXPECT_TRUE(paneCleared);
+  EXPECT_EQ(logOpenAtClosePort, 1);  // the log is closed last
+  EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM3.txt"), 0);
+
+  Open("COM3:");
+  logOpenAtClosePort = -1;
+  w->close();  // unload: log first, then the port
+  EXPECT_EQ(logOpenAtClosePort, 0);
+  EXPECT_EQ(platform.closed, 2);
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(ConnectionTest, UnloadWithoutOpenReportsNothing) {
+  w->close();
+  w.reset();
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_EQ(platform.closed, 0);
+  EXPECT_TRUE(platform.created.empty());
+  EXPECT_TRUE(LogFilesHere().empty());
+}
+
+TEST_F(ConnectionTest, LogGetsExactWindows1251BytesAndCrLf) {
+  Open("COM3:");
+  const std::string header = Header(w->StartTime);
+  w->LogLine("12:0:5.30");
+  w->LogItem("Отправка пакета:   ");
+  for (const char* pair : {"01 ", "00 ", "FF "}) w->LogItem(pair);
+  w->LogLine("");
+  w->LogLine("Принят пакет:\r\n" + Cp1251ToUtf8("\x34\xB5\x98\xFF") + "\r\n34 B5 98 FF \r\n");
+  w->LogLine("\r\n#=0 Данные= 4660 ✓");
+  // Written through at once: readable before Close.
+  const std::string expected = header + "12:0:5.30\r\n" +
+                               "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   01 00 FF \r\n" +
+                               "\xCF\xF0\xE8\xED\xFF\xF2 \xEF\xE0\xEA\xE5\xF2:\r\n\x34\xB5\x98\xFF\r\n34 B5 98 FF \r\n\r\n" +
+                               "\r\n#=0 \xC4\xE0\xED\xED\xFB\xE5= 4660 ?\r\n";
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), expected);
+  Close();
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), expected);  // no trailer
+}
+
+TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpen) {
+  fs::create_symlink("/dev/full", "Rilvano_log_COM3.txt");
+  Open("COM3:");
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].title, "Error#1002");
+  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Critical);
+  EXPECT_NE(boxes.boxes[0].text.find("нет места на диске"), std::string::npos);
+  EXPECT_FALSE(IsOpenState());
+  EXPECT_TRUE(platform.created.empty());
+  EXPECT_EQ(OpenDescriptorsTo("/dev/full"), 1);  // left open, as the failure found it
+
+  fs::remove("Rilvano_log_COM3.txt");
+  Open("COM3:");
+  EXPECT_EQ(OpenDescriptorsTo("/dev/full"), 0);
+  EXPECT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_TRUE(IsOpenState());
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), Header(w->StartTime));
+}
+
+// Holds the file-size limit down so that writes past `bytes` fail (EFBIG).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    Open("COM3:");
+    const auto size = fs::file_size("Rilvano_log_COM3.txt");
+    {
+      FileSizeLimit full(size);
+      w->LogLine("0:0:0.1");
+      w->LogItem("Отправка пакета:   ");
+      w->LogLine("");
+      w->AppendPane(w->Text8, "still shown");
+    }
+    ASSERT_EQ(boxes.boxes.size(), static_cast<std::size_t>(run));
+    const BoxMessage& box = boxes.boxes.back();
+    EXPECT_EQ(box.title, "Rilvano");
+    EXPECT_EQ(box.icon, BoxIcon::Warning);
+    EXPECT_NE(box.text.find("Не удалось записать в файл журнала"), std::string::npos) << box.text;
+    EXPECT_TRUE(IsOpenState());
+    w->LogLine("after");  // writes work again once there is room
+    EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt").substr(size), "after\r\n");
+    Close();
+  }
+}
+
+TEST_F(ConnectionTest, RealPseudoTerminalOpensAndCloses) {
+  SerialPort::SetPlatform(nullptr);
+  test::PtyPair pty;
+  Open(pty.PortName());
+  EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text;
+  EXPECT_TRUE(IsOpenState());
+  EXPECT_EQ(OpenDescriptorsTo(pty.Path()), 1);
+  test::ProcessEventsFor(100);  // a few idle ticks
+  Close();
+  EXPECT_FALSE(IsOpenState());
+  EXPECT_EQ(OpenDescriptorsTo(pty.Path()), 0);
+}
+
+}  // namespace
+}  // namespace rilvano

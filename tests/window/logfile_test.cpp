@@ -1,0 +1,93 @@
+// The log writer on its own: names, encoding, appending, write-through and
+// failures, without a window.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "window/logfile.h"
+
+namespace rilvano {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("rilvano-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+TEST(LogFileName, TakesTheFirstFourCharactersOfThePortName) {
+  struct Case {
+    const char* port;
+    const char* name;
+  };
+  for (const Case& c : {Case{"COM3:", "Rilvano_log_COM3.txt"}, Case{"COM10:", "Rilvano_log_COM1.txt"},
+                        Case{"COM1:", "Rilvano_log_COM1.txt"}, Case{"", "Rilvano_log_.txt"},
+                        Case{"C", "Rilvano_log_C.txt"}, Case{"ПОРТ12", "Rilvano_log_ПОРТ.txt"},
+                        Case{"\\\\.\\COM3", "Rilvano_log_\\\\.\\.txt"}, Case{"a/b:", "Rilvano_log_a/b:.txt"}}) {
+    EXPECT_EQ(LogFileName(c.port), c.name) << c.port;
+  }
+}
+
+TEST_F(LogFileTest, LinesAndItemsAppendInWindows1251WithCrLf) {
+  const fs::path path = dir_ / "log.txt";
+  { std::ofstream(path, std::ios::binary) << "old\r\n"; }
+  LogFileWriter log;
+  LogError error;
+  ASSERT_TRUE(log.Open(path.string(), error)) << error.description;
+  EXPECT_TRUE(log.WriteItem("Отправка пакета:   ", error));
+  EXPECT_TRUE(log.WriteItem("0A ", error));
+  // Every entry is in the file as soon as it is written.
+  EXPECT_EQ(Bytes(path), "old\r\n\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   0A ");
+  EXPECT_TRUE(log.WriteLine("", error));
+  EXPECT_TRUE(log.WriteLine("ёЁ€\xC2\x98 日", error));  // outside the code page: "?"
+  log.Close();
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(Bytes(path),
+            "old\r\n\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   0A \r\n\xB8\xA8\x88\x98 ?\r\n");
+}
+
+TEST_F(LogFileTest, FailuresCarryTheirNumberAndARussianReason) {
+  LogFileWriter log;
+  LogError error;
+  EXPECT_FALSE(log.Open((dir_ / "missing" / "log.txt").string(), error));
+  EXPECT_EQ(error.number, kLogOpenError);
+  EXPECT_NE(error.description.find("путь не найден"), std::string::npos) << error.description;
+  EXPECT_FALSE(log.IsOpen());
+
+  EXPECT_FALSE(log.WriteLine("x", error));  // nothing open
+  EXPECT_EQ(error.number, kLogWriteError);
+
+  ASSERT_TRUE(log.Open("/dev/full", error));
+  EXPECT_FALSE(log.WriteLine("x", error));
+  EXPECT_EQ(error.number, kLogWriteError);
+  EXPECT_NE(error.description.find("нет места на диске"), std::string::npos) << error.description;
+  EXPECT_FALSE(log.WriteItem("x", error));
+  EXPECT_TRUE(log.WriteItem("", error));  // nothing to write, nothing to fail
+
+  // Opening again lets go of the old file first.
+  const fs::path path = dir_ / "log.txt";
+  ASSERT_TRUE(log.Open(path.string(), error));
+  EXPECT_EQ(log.Path(), path.string());
+  EXPECT_TRUE(log.WriteLine("ok", error));
+  EXPECT_EQ(Bytes(path), "ok\r\n");
+}
+
+}  // namespace
+}  // namespace rilvano
