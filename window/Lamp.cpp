@@ -17,7 +17,7 @@ void Lamp::SetFillColor(std::uint32_t bgr) {
 }
 
 QSize Lamp::sizeHint() const {
-  const int side = fontMetrics().height() - 2;
+  const int side = fontMetrics().height();
   return {side, side};
 }
 

@@ -45,24 +45,6 @@ TEST(LogFileName, TakesTheFirstFourCharactersOfThePortName) {
   }
 }
 
-TEST_F(LogFileTest, LinesAndItemsAppendInWindows1251WithCrLf) {
-  const fs::path path = dir_ / "log.txt";
-  { std::ofstream(path, std::ios::binary) << "old\r\n"; }
-  LogFileWriter log;
-  LogError error;
-  ASSERT_TRUE(log.Open(path.string(), error)) << error.description;
-  EXPECT_TRUE(log.WriteItem("Отправка пакета:   ", error));
-  EXPECT_TRUE(log.WriteItem("0A ", error));
-  // Every entry is in the file as soon as it is written.
-  EXPECT_EQ(Bytes(path), "old\r\n\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   0A ");
-  EXPECT_TRUE(log.WriteLine("", error));
-  EXPECT_TRUE(log.WriteLine("ёЁ€\xC2\x98 日", error));  // outside the code page: "?"
-  log.Close();
-  EXPECT_FALSE(log.IsOpen());
-  EXPECT_EQ(Bytes(path),
-            "old\r\n\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   0A \r\n\xB8\xA8\x88\x98 ?\r\n");
-}
-
 TEST_F(LogFileTest, FailuresCarryTheirNumberAndARussianReason) {
   LogFileWriter log;
   LogError error;
