@@ -1,6 +1,6 @@
 // Open, Close and Unload against a recording serial backend (and once
 // against a real pseudo-terminal), with the log file they leave behind.
-#include <sys/resource.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -312,24 +311,31 @@ TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpe
   EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), Header(w->StartTime));
 }
 
-// Holds the file-size limit down so that writes past `bytes` fail (EFBIG).
-class FileSizeLimit {
+// Points the log's open descriptor at /dev/full while alive: a disk that
+// fills up under a running log.
+class DiskFull {
  public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
+  explicit DiskFull(const fs::path& log) {
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(entry.path(), ec) == fs::weakly_canonical(log)) {
+        fd_ = std::stoi(entry.path().filename().string());
+      }
+    }
+    saved_ = ::dup(fd_);
+    const int full = ::open("/dev/full", O_WRONLY);
+    ::dup2(full, fd_);
+    ::close(full);
   }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
+  ~DiskFull() {
+    ::dup2(saved_, fd_);
+    ::close(saved_);
   }
+  bool Found() const { return fd_ >= 0 && saved_ >= 0; }
 
  private:
-  rlimit saved_{};
-  void (*oldHandler_)(int) = nullptr;
+  int fd_ = -1;
+  int saved_ = -1;
 };
 
 TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
@@ -338,7 +344,8 @@ TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
     Open("COM3:");
     const auto size = fs::file_size("Rilvano_log_COM3.txt");
     {
-      FileSizeLimit full(size);
+      DiskFull full("Rilvano_log_COM3.txt");
+      ASSERT_TRUE(full.Found());
       w->LogLine("0:0:0.1");
       w->LogItem("Отправка пакета:   ");
       w->LogLine("");
@@ -349,6 +356,7 @@ TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
     EXPECT_EQ(box.title, "Rilvano");
     EXPECT_EQ(box.icon, BoxIcon::Warning);
     EXPECT_NE(box.text.find("Не удалось записать в файл журнала"), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find("нет места на диске"), std::string::npos) << box.text;
     EXPECT_TRUE(IsOpenState());
     w->LogLine("after");  // writes work again once there is room
     EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt").substr(size), "after\r\n");
