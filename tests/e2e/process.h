@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -65,7 +66,7 @@ class Child {
         return line;
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return std::nullopt;
+      if (!ReadSome(static_cast<int>(std::max<long long>(left.count(), 0)))) return std::nullopt;
     }
   }
 
