@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -228,17 +229,34 @@ TEST_F(PosixPortTest, InputWaitingBeforeTheOpenIsDiscarded) {
   EXPECT_EQ(ReadsFor(3, 3), std::vector<std::string>{"new"});
 }
 
-TEST_F(PosixPortTest, HeldPortFailsSilently) {
-  comm::Platform& native = comm::NativePlatform();
-  const comm::Handle other = native.CreateFile(pty.path());
-  ASSERT_NE(other, comm::kInvalidHandle);
-  EXPECT_EQ(native.CreateFile(pty.name()), comm::kInvalidHandle);
+TEST_F(PosixPortTest, PortHeldByAnotherProgramFailsSilently) {
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {  // the other program: open, report, hold until told
+    ::close(release[1]);
+    const char held = SerialPort::OpenPort(pty.name(), "9600,n,8,1") == -1 ? 'y' : 'n';
+    (void)!::write(ready[1], &held, 1);
+    char c;
+    (void)!::read(release[0], &c, 1);
+    _exit(0);
+  }
+  ::close(release[0]);
+  ::close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(::read(ready[0], &held, 1), 1);
+  ASSERT_EQ(held, 'y');
 
   EXPECT_EQ(SerialPort::OpenPort(pty.name(), "9600,n,8,1"), 0);
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+  EXPECT_EQ(SerialPort::OpenPort(pty.path(), "9600,n,8,1"), 0);
   EXPECT_TRUE(messages.empty());
 
-  EXPECT_TRUE(native.CloseHandle(other));
+  ::close(release[1]);
+  waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
   Open();  // free again once the holder let go
 }
 
