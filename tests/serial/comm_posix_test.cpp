@@ -182,19 +182,27 @@ struct PauseCase {
 
 class ReplyPauseTest : public PosixPortTest, public ::testing::WithParamInterface<PauseCase> {};
 
-// A gap of more than 20 ms ends a read; a shorter one does not.
+// A gap of more than 20 ms ends a read; a shorter one does not. A loaded
+// machine can stretch a 5 ms pause past 20 ms, so one clean run of three is
+// enough; a wrong quiet limit fails them all.
 TEST_P(ReplyPauseTest, QuietLineEndsARead) {
   Open();
   const std::string head("\x01\x03\x02", 3), tail("\x12\x34\xB5\x33", 4);
-  std::thread device([&] {
-    std::this_thread::sleep_for(milliseconds(40));  // the read is waiting by now
-    pty.Write(head);
-    std::this_thread::sleep_for(milliseconds(GetParam().pauseMs));
-    pty.Write(tail);
-  });
-  const auto reads = ReadsFor(head.size() + tail.size(), 4);
-  device.join();
-  EXPECT_EQ(reads, GetParam().reads);
+  std::vector<std::vector<std::string>> attempts;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::thread device([&] {
+      std::this_thread::sleep_for(milliseconds(40));  // the read is waiting by now
+      pty.Write(head);
+      std::this_thread::sleep_for(milliseconds(GetParam().pauseMs));
+      pty.Write(tail);
+    });
+    attempts.push_back(ReadsFor(head.size() + tail.size(), 4));
+    device.join();
+    if (attempts.back() == GetParam().reads) break;
+    while (!SerialPort::ReadPort().empty()) {
+    }
+  }
+  EXPECT_EQ(attempts.back(), GetParam().reads) << "attempts: " << attempts.size();
 }
 
 INSTANTIATE_TEST_SUITE_P(Pauses, ReplyPauseTest,

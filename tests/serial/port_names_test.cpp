@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <set>
 #include <string>
 
@@ -43,7 +44,12 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"12:", ""}, NameCase{"COM99999999999999999999", ""}, NameCase{"-x", ""},
         NameCase{"tty", ""}, NameCase{"tty1", ""}, NameCase{"1", ""}, NameCase{"console", ""},
         NameCase{"/dev/tty", ""}, NameCase{"/dev/tty:", ""}, NameCase{"/dev/tty7", ""}, NameCase{"/dev/console", ""},
-        NameCase{"/dev//tty", ""}, NameCase{"/dev/./tty1", ""}, NameCase{"/dev/pts/../tty", ""}));
+        NameCase{"/dev//tty", ""}, NameCase{"/dev/./tty1", ""}, NameCase{"/dev/pts/../tty", ""}),
+    [](const auto& info) {
+      std::string label = std::to_string(info.index) + "_";
+      for (const char* c = info.param.name; *c; ++c) label += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      return label;
+    });
 
 TEST(PortName, EmbeddedNulOpensNothing) {
   const auto exists = [](const std::string&) { return true; };
