@@ -133,7 +133,7 @@ TEST_F(PosixPortTest, EveryByteValuePassesBothWays) {
   Open();
   const std::string all = AllByteValues();
   EXPECT_EQ(SerialPort::WritePort(all), 256);
-  EXPECT_EQ(pty.Read(257), all);
+  EXPECT_EQ(pty.Read(all.size()), all);
 
   pty.Write(all);
   std::string joined;
@@ -324,7 +324,7 @@ TEST_F(PosixPortTest, FarSideGoneEndsReadsAtOnceWithoutSpinning) {
   Open();
   // The far side goes away while a read is waiting.
   std::thread device([&] {
-    std::this_thread::sleep_for(milliseconds(60));
+    std::this_thread::sleep_for(milliseconds(30));
     pty.CloseMaster();
   });
   const auto start = Clock::now();
