@@ -105,13 +105,6 @@ TEST(SimSlave, SplitPoint) {
   EXPECT_EQ(SplitPoint(Parsed({"--split-at", "20"}), 7), 6U);  // never an empty second piece
 }
 
-TEST(SimSlave, StreamIsACounter) {
-  EXPECT_EQ(StreamByte(0), 0);
-  EXPECT_EQ(StreamByte(255), 255);
-  EXPECT_EQ(StreamByte(256), 0);
-  EXPECT_EQ(StreamByte(1000), 1000 % 256);
-}
-
 TEST(SimSlave, PortNames) {
   EXPECT_EQ(PortNameFor("/dev/pts/7"), "PTS7:");
   EXPECT_EQ(PortNameFor("/dev/pts/12"), "PTS12:");
