@@ -409,6 +409,7 @@ bool PosixPlatform::WriteFile(Handle handle, const std::uint8_t* buffer, std::ui
       transferred += static_cast<std::uint32_t>(put);
       continue;
     }
+    if (put == 0) return Fail(EIO);
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
     const auto now = Clock::now();

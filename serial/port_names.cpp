@@ -36,16 +36,18 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
-std::string Checked(std::string path) { return IsForbiddenDevicePath(path) ? std::string() : path; }
-
-}  // namespace
-
+// The controlling terminal, a virtual console or the system console, however
+// the path spells them ("/dev//tty", "/dev/./tty1").
 bool IsForbiddenDevicePath(std::string_view path) {
   const std::string normal = std::filesystem::path(path).lexically_normal().string();
   if (normal == "/dev/tty" || normal == "/dev/console") return true;
   constexpr std::string_view kTty = "/dev/tty";
   return normal.compare(0, kTty.size(), kTty) == 0 && AllDigits(std::string_view(normal).substr(kTty.size()));
 }
+
+std::string Checked(std::string path) { return IsForbiddenDevicePath(path) ? std::string() : path; }
+
+}  // namespace
 
 std::string DevicePath(std::string_view name, const PathExists& exists) {
   if (!name.empty() && name.back() == ':') name.remove_suffix(1);

@@ -17,8 +17,4 @@ std::string DevicePath(std::string_view name, const PathExists& exists);
 // Same, probing the real file system.
 std::string DevicePath(std::string_view name);
 
-// True for paths that name the controlling terminal, a virtual console or the
-// system console, however they are spelled ("/dev//tty", "/dev/./tty1").
-bool IsForbiddenDevicePath(std::string_view path);
-
 }  // namespace rilvano::comm
