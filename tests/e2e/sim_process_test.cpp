@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +215,28 @@ TEST(SimProcess, LibmodbusClientSeesExceptionsAndTheDeviceText) {
 
   modbus_close(ctx);
   modbus_free(ctx);
+}
+
+// scripts/run with a stand-in for the window: it tells the port to type,
+// passes options on to the simulator and stops it when the window exits.
+TEST(RunScript, StartsTheSimulatorAndStopsItWithTheWindow) {
+  const auto dir = std::filesystem::temp_directory_path() / ("rilvano-run-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "tools");
+  std::filesystem::create_directories(dir / "window");
+  std::filesystem::create_symlink(RILVANO_SIM_PATH, dir / "tools" / "rilvano-sim");
+  const auto link = dir / "line";
+  {
+    // The stand-in finds the simulator's link (an option passed on) in place.
+    std::ofstream window(dir / "window" / "rilvano");
+    window << "#!/bin/sh\n[ -L " << link.string() << " ] || exit 9\nexit 7\n";
+  }
+  std::filesystem::permissions(dir / "window" / "rilvano", std::filesystem::perms::owner_all);
+  const auto [code, out] = RunToEnd({RILVANO_RUN_SCRIPT, dir.string(), "--link", link.string()});
+  EXPECT_EQ(code, 7) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("type   PTS[0-9]+:   into the port box"))) << out;
+  std::error_code ec;
+  EXPECT_FALSE(std::filesystem::is_symlink(link, ec)) << "the simulator outlived the window";
+  std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace
