@@ -116,20 +116,25 @@ class Win32Platform final : public Platform {
     return true;
   }
 
-  // The named fields win over the kept block, so a block set up field by
-  // field (no image) still reaches the port.
+  // The named fields win over the kept block; a block set up field by field
+  // has an all-zero image.
   bool SetCommState(Handle handle, const LineSettings& dcb) override {
     DCB native;
     std::memcpy(&native, dcb.native.data(), sizeof native);
-    if (native.DCBlength == 0) {
-      std::memset(&native, 0, sizeof native);
-      native.fBinary = TRUE;
-    }
     native.DCBlength = sizeof native;
     native.BaudRate = dcb.baud;
     native.ByteSize = dcb.dataBits;
     ParityCode(dcb.parity, native.Parity);
     StopBitsCode(dcb.stopBits, native.StopBits);
+    // Windows only does binary transfers, and drivers may refuse a block whose
+    // XON and XOFF characters are equal (both 0 in a block that started
+    // zeroed). The characters matter only if XON/XOFF is asked for, and then
+    // these are the standard ones.
+    native.fBinary = TRUE;
+    if (native.XonChar == native.XoffChar) {
+      native.XonChar = 0x11;
+      native.XoffChar = 0x13;
+    }
     return ::SetCommState(ToHandle(handle), &native) != 0;
   }
 

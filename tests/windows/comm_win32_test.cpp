@@ -97,6 +97,8 @@ TEST_F(Win32PortTest, OpenAppliesTheTimeoutsAndTheLineSettings) {
   EXPECT_FALSE(dcb.fOutxDsrFlow);
   EXPECT_FALSE(dcb.fOutX);
   EXPECT_FALSE(dcb.fInX);
+  EXPECT_TRUE(dcb.fBinary);
+  EXPECT_NE(dcb.XonChar, dcb.XoffChar);
 }
 
 // The DTR and RTS lines are whatever the platform's parser put into the block.
