@@ -81,6 +81,17 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     log += SentEntry(f5) + RawEntry(r5) + kExceptionText + "\r\n";
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kExceptionText + "\r\n"))) << frmSerial::PaneText(w.Text2);
 
+    // A write past the last register: exception 02 to function 06.
+    w.Text4->setText("100");
+    w.Text5->setText("1");
+    const ByteString f7 = Sealed({1, 6, 0, 100, 0, 1});
+    const ByteString r7 = Sealed({1, 0x86, 2});
+    text6 += "\r\nОтправка пакета:   " + HexList(f7);
+    text2 += RawText(r7) + kExceptionText + "\r\n";
+    log += SentEntry(f7) + RawEntry(r7) + kExceptionText + "\r\n";
+    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text2, Lf(RawText(r7) + kExceptionText + "\r\n")))
+        << frmSerial::PaneText(w.Text2);
+
     // Device information: the text shows in the raw block only.
     const ByteString f6 = Sealed({1, 0x11});
     ASSERT_EQ(HexList(f6), "01 11 C0 2C ");
