@@ -56,6 +56,8 @@ class Win32PortTest : public ::testing::Test {
       if (PortRequired()) FAIL() << kPort << " did not open: is the peer running?";
       GTEST_SKIP() << "no peer on " << kPort;
     }
+    // Wine keeps what a failed test left in the pseudo-terminal.
+    PurgeComm(Native(), PURGE_RXCLEAR | PURGE_TXCLEAR);
   }
   void TearDown() override {
     SerialPort::ClosePort();

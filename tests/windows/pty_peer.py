@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The far end of the Wine COM port: a pseudo-terminal whose slave side the
 Wine prefix links as a COM port. Answers each packet (a burst followed by
-30 ms of quiet) the way the Windows serial tests expect:
+100 ms of quiet) the way the Windows serial tests expect:
 
   01 03 00 00 00 01 84 0A  -> the read reply 01 03 02 12 34 B5 33
   b"ECHO" + data           -> data, in one write
@@ -19,7 +19,7 @@ import tty
 
 READ_REQUEST = bytes.fromhex("010300000001840A")
 READ_REPLY = bytes.fromhex("0103021234B533")
-QUIET = 0.030
+QUIET = 0.100
 
 
 def answer(master, packet):
