@@ -247,6 +247,7 @@ struct ConfigCase {
   std::string port;
   std::string settings;
   std::string message;
+  std::string error;  // the number expected after " Error: ", "" for any nonzero
 };
 
 class Win32ConfigTest : public Win32PortTest, public ::testing::WithParamInterface<ConfigCase> {};
@@ -264,6 +265,9 @@ TEST_P(Win32ConfigTest, MessageThenNoPortHeld) {
   ASSERT_FALSE(number.empty());
   EXPECT_EQ(number.find_first_not_of("0123456789"), std::string::npos) << messages[0];
   EXPECT_NE(number[0], '0') << "the failing call's error, not a stale zero";
+  if (!c.error.empty()) {
+    EXPECT_EQ(number, c.error);
+  }
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
   EXPECT_EQ(SerialPort::ClosePort(), 0);
 
@@ -273,11 +277,12 @@ TEST_P(Win32ConfigTest, MessageThenNoPortHeld) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, Win32ConfigTest,
-    ::testing::Values(ConfigCase{"timeouts", "notaport.txt", kSettings, "Unable to set timeouts for port notaport.txt"},
-                      ConfigCase{"build", kPort, "abc,n,8,1", "Unable to build Comm DCB abc,n,8,1"},
-                      // Windows refuses 8 data bits with 1.5 stop bits; Wine on a
-                      // pseudo-terminal accepts that but refuses 6 data bits.
-                      ConfigCase{"state", kPort, StateRefused(), "Unable to set Comm DCB " + StateRefused()}),
+    ::testing::Values(
+        ConfigCase{"timeouts", "notaport.txt", kSettings, "Unable to set timeouts for port notaport.txt", ""},
+        ConfigCase{"build", kPort, "abc,n,8,1", "Unable to build Comm DCB abc,n,8,1", "87"},
+        // Windows refuses 8 data bits with 1.5 stop bits; Wine on a
+        // pseudo-terminal accepts that but refuses 6 data bits.
+        ConfigCase{"state", kPort, StateRefused(), "Unable to set Comm DCB " + StateRefused(), "87"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
