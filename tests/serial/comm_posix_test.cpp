@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -14,13 +13,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
+#include "tests/support/files.h"
+#include "tests/support/pty.h"
 
 #if defined(__linux__)
 #include "serial/baud_linux.h"
@@ -48,59 +48,9 @@ std::string AllByteValues() {
   return s;
 }
 
-class Pty {
- public:
-  Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-    char name[128] = {};
-    if (ptsname_r(master_, name, sizeof name) != 0) return;
-    path_ = name;
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  }
-  ~Pty() { CloseMaster(); }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-
-  bool ok() const { return master_ >= 0 && !path_.empty(); }
-  const std::string& path() const { return path_; }
-  // "PTSn:", the short name an operator would type.
-  std::string name() const { return "PTS" + path_.substr(path_.rfind('/') + 1) + ":"; }
-
-  void Write(const std::string& bytes) const {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) done += static_cast<std::size_t>(n);
-    }
-  }
-  // Up to `count` bytes, waiting at most two seconds for them.
-  std::string Read(std::size_t count) const {
-    std::string got;
-    const auto start = Clock::now();
-    while (got.size() < count && MillisSince(start) < 2000) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      char buf[512];
-      const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - got.size()));
-      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
-  }
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  std::string path_;
-};
-
 class PosixPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(pty.ok());
     SerialPort::SetPlatform(nullptr);
     SerialPort::SetMessageSink([this](const std::string& text) { messages.push_back(text); });
   }
@@ -109,7 +59,7 @@ class PosixPortTest : public ::testing::Test {
     SerialPort::SetMessageSink(nullptr);
   }
   void Open(const std::string& settings = "9600,n,8,1") {
-    ASSERT_EQ(SerialPort::OpenPort(pty.name(), settings), -1) << pty.name();
+    ASSERT_EQ(SerialPort::OpenPort(pty.PortName(), settings), -1) << pty.PortName();
     ASSERT_TRUE(messages.empty());
   }
   // Reads until `count` bytes came or `attempts` reads were made.
@@ -125,7 +75,7 @@ class PosixPortTest : public ::testing::Test {
     return reads;
   }
 
-  Pty pty;
+  test::PtyPair pty;
   std::vector<std::string> messages;
 };
 
@@ -133,9 +83,9 @@ TEST_F(PosixPortTest, EveryByteValuePassesBothWays) {
   Open();
   const std::string all = AllByteValues();
   EXPECT_EQ(SerialPort::WritePort(all), 256);
-  EXPECT_EQ(pty.Read(all.size()), all);
+  EXPECT_EQ(pty.ReceiveCount(all.size()), all);
 
-  pty.Write(all);
+  pty.Send(all);
   std::string joined;
   for (const std::string& r : ReadsFor(all.size(), 4)) joined += r;
   EXPECT_EQ(joined, all);
@@ -144,7 +94,7 @@ TEST_F(PosixPortTest, EveryByteValuePassesBothWays) {
 TEST_F(PosixPortTest, MoreThan255WaitingComeBack255First) {
   Open();
   std::string waiting = AllByteValues() + AllByteValues().substr(0, 44);
-  pty.Write(waiting);
+  pty.Send(waiting);
   std::this_thread::sleep_for(milliseconds(30));
   EXPECT_EQ(SerialPort::ReadPort(), waiting.substr(0, 255));
   EXPECT_EQ(SerialPort::ReadPort(), waiting.substr(255));
@@ -192,9 +142,9 @@ TEST_P(ReplyPauseTest, QuietLineEndsARead) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::thread device([&] {
       std::this_thread::sleep_for(milliseconds(40));  // the read is waiting by now
-      pty.Write(head);
+      pty.Send(head);
       std::this_thread::sleep_for(milliseconds(GetParam().pauseMs));
-      pty.Write(tail);
+      pty.Send(tail);
     });
     attempts.push_back(ReadsFor(head.size() + tail.size(), 4));
     device.join();
@@ -221,7 +171,7 @@ TEST_F(PosixPortTest, IdleReadEndsEmptyAfterTheTotalTimeout) {
 
 TEST_F(PosixPortTest, FlushKeepsReceivedInput) {
   Open();
-  pty.Write("abc");
+  pty.Send("abc");
   std::this_thread::sleep_for(milliseconds(30));
   SerialPort::FlushPort();
   EXPECT_EQ(SerialPort::ReadPort(), "abc");
@@ -230,10 +180,10 @@ TEST_F(PosixPortTest, FlushKeepsReceivedInput) {
 TEST_F(PosixPortTest, InputWaitingBeforeTheOpenIsDiscarded) {
   Open();
   SerialPort::ClosePort();
-  pty.Write("stale");
+  pty.Send("stale");
   std::this_thread::sleep_for(milliseconds(30));
   Open();
-  pty.Write("new");
+  pty.Send("new");
   EXPECT_EQ(ReadsFor(3, 3), std::vector<std::string>{"new"});
 }
 
@@ -245,7 +195,7 @@ TEST_F(PosixPortTest, PortHeldByAnotherProgramFailsSilently) {
   ASSERT_GE(holder, 0);
   if (holder == 0) {  // the other program: open, report, hold until told
     ::close(release[1]);
-    const char held = SerialPort::OpenPort(pty.name(), "9600,n,8,1") == -1 ? 'y' : 'n';
+    const char held = SerialPort::OpenPort(pty.PortName(), "9600,n,8,1") == -1 ? 'y' : 'n';
     (void)!::write(ready[1], &held, 1);
     char c;
     (void)!::read(release[0], &c, 1);
@@ -257,9 +207,9 @@ TEST_F(PosixPortTest, PortHeldByAnotherProgramFailsSilently) {
   ASSERT_EQ(::read(ready[0], &held, 1), 1);
   ASSERT_EQ(held, 'y');
 
-  EXPECT_EQ(SerialPort::OpenPort(pty.name(), "9600,n,8,1"), 0);
+  EXPECT_EQ(SerialPort::OpenPort(pty.PortName(), "9600,n,8,1"), 0);
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
-  EXPECT_EQ(SerialPort::OpenPort(pty.path(), "9600,n,8,1"), 0);
+  EXPECT_EQ(SerialPort::OpenPort(pty.Path(), "9600,n,8,1"), 0);
   EXPECT_TRUE(messages.empty());
 
   ::close(release[1]);
@@ -289,8 +239,7 @@ TEST_F(PosixPortTest, NonTerminalOpensButIsNeverConfiguredOrWritten) {
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
   EXPECT_EQ(SerialPort::WritePort("x"), 0);
 
-  std::ifstream in(path);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+  EXPECT_EQ(test::ReadFileBytes(path), "keep");
   const int again = ::open(path, O_RDONLY);  // the lock went with the handle
   EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0);
   ::close(again);
@@ -305,7 +254,7 @@ struct BadSettings {
 class BadSettingsTest : public PosixPortTest, public ::testing::WithParamInterface<BadSettings> {};
 
 TEST_P(BadSettingsTest, GivesItsMessageAndLeavesNoPortOpen) {
-  EXPECT_EQ(SerialPort::OpenPort(pty.name(), GetParam().settings), 0);
+  EXPECT_EQ(SerialPort::OpenPort(pty.PortName(), GetParam().settings), 0);
   EXPECT_EQ(messages, std::vector<std::string>{GetParam().message + std::string(GetParam().settings) + " Error: " +
                                                std::to_string(EINVAL)});
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);

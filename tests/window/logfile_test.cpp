@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "tests/support/files.h"
 #include "window/logfile.h"
 
 namespace rilvano {
@@ -14,23 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class LogFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("rilvano-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
-};
+class LogFileTest : public test::TempDirTest {};
 
 TEST(LogFileName, TakesTheFirstFourCharactersOfThePortName) {
   struct Case {
@@ -48,7 +31,7 @@ TEST(LogFileName, TakesTheFirstFourCharactersOfThePortName) {
 TEST_F(LogFileTest, FailuresCarryTheirNumberAndARussianReason) {
   LogFileWriter log;
   LogError error;
-  EXPECT_FALSE(log.Open((dir_ / "missing" / "log.txt").string(), error));
+  EXPECT_FALSE(log.Open((Dir() / "missing" / "log.txt").string(), error));
   EXPECT_EQ(error.number, kLogOpenError);
   EXPECT_NE(error.description.find("путь не найден"), std::string::npos) << error.description;
   EXPECT_FALSE(log.IsOpen());
@@ -64,11 +47,11 @@ TEST_F(LogFileTest, FailuresCarryTheirNumberAndARussianReason) {
   EXPECT_TRUE(log.WriteItem("", error));  // nothing to write, nothing to fail
 
   // Opening again lets go of the old file first.
-  const fs::path path = dir_ / "log.txt";
+  const fs::path path = Dir() / "log.txt";
   ASSERT_TRUE(log.Open(path.string(), error));
   EXPECT_EQ(log.Path(), path.string());
   EXPECT_TRUE(log.WriteLine("ok", error));
-  EXPECT_EQ(Bytes(path), "ok\r\n");
+  EXPECT_EQ(test::ReadFileBytes(path), "ok\r\n");
 }
 
 }  // namespace
