@@ -13,16 +13,13 @@
 
 #include "modbus/bytes.h"
 #include "modbus/cp1251.h"
+#include "tests/support/bytes.h"
 #include "tests/window/harness.h"
 #include "window/frmSerial.h"
 
 namespace rilvano::e2e {
 
-inline ByteString Sealed(std::initializer_list<unsigned> body) {
-  ByteString b;
-  for (unsigned v : body) b += ByteChar(v);
-  return b + CRC16(b);
-}
+using test::Sealed;
 
 // What the panes show for the texts the window composes: line breaks as
 // the toolkit reports them.

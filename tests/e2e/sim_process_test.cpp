@@ -19,17 +19,14 @@
 
 #include "modbus/bytes.h"
 #include "tests/e2e/process.h"
+#include "tests/support/bytes.h"
 
 namespace rilvano::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-ByteString Sealed(std::initializer_list<unsigned> body) {
-  ByteString b;
-  for (unsigned v : body) b += ByteChar(v);
-  return b + CRC16(b);
-}
+using test::Sealed;
 
 // A bare master: opens the slave side raw, writes a frame, collects what
 // comes back with the arrival time of every chunk.

@@ -5,20 +5,14 @@
 #include <vector>
 
 #include "modbus/bytes.h"
+#include "tests/support/bytes.h"
 #include "tools/slave.h"
 
 namespace rilvano::sim {
 namespace {
 
-ByteString Bytes(std::initializer_list<unsigned> values) {
-  ByteString out;
-  for (unsigned v : values) out += ByteChar(v);
-  return out;
-}
-ByteString Sealed(std::initializer_list<unsigned> body) {
-  const ByteString b = Bytes(body);
-  return b + CRC16(b);
-}
+using test::Bytes;
+using test::Sealed;
 
 Options Parsed(const std::vector<std::string>& args) {
   std::string error;

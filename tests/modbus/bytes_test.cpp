@@ -4,14 +4,12 @@
 
 #include <string>
 
+#include "tests/support/bytes.h"
+
 namespace rilvano {
 namespace {
 
-ByteString Bytes(std::initializer_list<unsigned> values) {
-  ByteString s;
-  for (unsigned v : values) s += ByteChar(v);
-  return s;
-}
+using test::Bytes;
 
 struct CrcCase {
   const char* name;

@@ -54,7 +54,7 @@ std::string RawBlockPane(const std::string& packet) {
   return AsPane("Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n");
 }
 
-using test::Bytes;
+using test::FromHex;
 using test::kException;
 using test::kReadHead;
 using test::ReplyCase;
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(ShortPackets, PtyReceive, ::testing::ValuesIn(test::Sho
 TEST_F(PtyWindowTest, OtherAddressesGetTheRawBlockOnly) {
   for (const char* address : {"2", "1.5", ""}) {
     frmSerial w;
-    const std::string packet = Bytes("01 03 02 12 34 B5 33");
+    const std::string packet = FromHex("01 03 02 12 34 B5 33");
     EXPECT_EQ(ReceiveAndCheckLog(w, address, packet, ""), RawBlockPane(packet)) << address;
     EXPECT_EQ(frmSerial::PaneText(w.Text8), "") << address;
   }
@@ -138,21 +138,21 @@ TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
   Open(w, pty.PortName(), "1");
 
   // 40 ms of silence is past the 20 ms inter-byte time-out: two reads.
-  pty.Send(Bytes("01 03 02 12"));
+  pty.Send(FromHex("01 03 02 12"));
   std::thread slave([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    pty.Send(Bytes("34 B5 33"));
+    pty.Send(FromHex("34 B5 33"));
   });
   w.TMRComm_Timer();
   w.TMRComm_Timer();
   slave.join();
-  EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(Bytes("01 03 02 12")) + RawBlockPane(Bytes("34 B5 33")));
+  EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(FromHex("01 03 02 12")) + RawBlockPane(FromHex("34 B5 33")));
   EXPECT_EQ(frmSerial::PaneText(w.Text8), "");  // neither piece is a whole reply
 
   // Without a pause: one read, decoded from the first header, CRC checked
   // against the last two bytes of the whole read.
   w.Command7_Click();
-  const std::string both = Bytes("01 03 02 12 34 B5 33 01 06 00 10 12 34 85 78");
+  const std::string both = FromHex("01 03 02 12 34 B5 33 01 06 00 10 12 34 85 78");
   pty.Send(both);
   w.TMRComm_Timer();
   EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(both));
@@ -224,7 +224,7 @@ TEST_F(FakeReceive, LampColoursFromTickToTick) {
     std::string read;
     std::uint32_t after;
   };
-  const std::string packet = Bytes("05 03");
+  const std::string packet = FromHex("05 03");
   const std::vector<Case> table = {{white, "", grey},      {grey, "", white},     {red, "", white},
                                    {other, "", white},     {white, packet, red},  {grey, packet, red},
                                    {red, packet, red},     {other, packet, red}};
@@ -238,13 +238,13 @@ TEST_F(FakeReceive, LampColoursFromTickToTick) {
 TEST_F(FakeReceive, FlushPortCallsPerTick) {
   const std::vector<std::pair<std::string, int>> table = {
       {"", 1},                                  // ReadPort's own flush
-      {Bytes("02 03 02 12 34 B5 33"), 2},       // another slave: raw block only
-      {Bytes("01 03 02 12 34 B5 33"), 3},       // read reply
-      {Bytes("01 06 00 10 12 34 85 78"), 3},    // write echo
-      {Bytes("01 86 02"), 3},                   // exception
-      {Bytes("01 11 05 41 42"), 3},             // not decoded
-      {Bytes("01"), 3},                         // too short to dispatch
-      {Bytes("01 03 02 12 34 B5"), 3},          // too short for its register
+      {FromHex("02 03 02 12 34 B5 33"), 2},       // another slave: raw block only
+      {FromHex("01 03 02 12 34 B5 33"), 3},       // read reply
+      {FromHex("01 06 00 10 12 34 85 78"), 3},    // write echo
+      {FromHex("01 86 02"), 3},                   // exception
+      {FromHex("01 11 05 41 42"), 3},             // not decoded
+      {FromHex("01"), 3},                         // too short to dispatch
+      {FromHex("01 03 02 12 34 B5"), 3},          // too short for its register
   };
   for (const auto& [read, flushes] : table) EXPECT_EQ(Tick(read), flushes) << HexList(read);
 }

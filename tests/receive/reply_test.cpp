@@ -11,7 +11,7 @@
 namespace rilvano::receive {
 namespace {
 
-using test::Bytes;
+using test::FromHex;
 using test::ReplyCase;
 
 class DecodeTable : public ::testing::TestWithParam<ReplyCase> {};
@@ -32,9 +32,9 @@ INSTANTIATE_TEST_SUITE_P(ShortPackets, DecodeTable, ::testing::ValuesIn(test::Sh
 
 TEST(Decode, RegisterValuesPassThroughTheScratchCell) {
   double word = 0;
-  Interpret(Bytes("01 03 04 00 01 00 02 2A 32"), word);
+  Interpret(FromHex("01 03 04 00 01 00 02 2A 32"), word);
   EXPECT_EQ(word, 2);
-  Interpret(Bytes("01 06 00 10 12 34 85 78"), word);
+  Interpret(FromHex("01 06 00 10 12 34 85 78"), word);
   EXPECT_EQ(word, 0x1234);
 }
 
@@ -46,15 +46,15 @@ TEST(Decode, RegisterCountRoundsHalfToEven) {
 
 TEST(RawBlock, PrintableLineAndHexLine) {
   const std::vector<std::pair<std::string, std::string>> table = {
-      {Bytes("01 03 02 12 34 B5 33"), "4µ3"},
-      {Bytes("01 11 05 41 42 43 FF 01 D9 00"), "ABCяЩ"},
-      {Bytes("00 01 0A 0D 1F"), ""},  // control bytes leave no mark
-      {Bytes("20 7F 80 98 C0"), " \x7F" "Ђ\u0098А"},
+      {FromHex("01 03 02 12 34 B5 33"), "4µ3"},
+      {FromHex("01 11 05 41 42 43 FF 01 D9 00"), "ABCяЩ"},
+      {FromHex("00 01 0A 0D 1F"), ""},  // control bytes leave no mark
+      {FromHex("20 7F 80 98 C0"), " \x7F" "Ђ\u0098А"},
   };
   for (const auto& [packet, printable] : table) {
     EXPECT_EQ(RawBlock(packet), "Принят пакет:\r\n" + printable + "\r\n" + HexList(packet) + "\r\n") << HexList(packet);
   }
-  EXPECT_EQ(RawBlock(Bytes("00 0A FF")), "Принят пакет:\r\n\u044F\r\n00 0A FF \r\n");
+  EXPECT_EQ(RawBlock(FromHex("00 0A FF")), "Принят пакет:\r\n\u044F\r\n00 0A FF \r\n");
 }
 
 TEST(AddressFilter, ComparesTheUnroundedNumberWithByteOne) {
@@ -64,11 +64,11 @@ TEST(AddressFilter, ComparesTheUnroundedNumberWithByteOne) {
     bool matches;
   };
   const std::vector<Case> table = {
-      {"1", Bytes("01 03"), true},     {"2", Bytes("01 03"), false},   {"1.5", Bytes("01 03"), false},
-      {"1.5", Bytes("02 03"), false},  {"", Bytes("00 03"), true},     {"", Bytes("01 03"), false},
-      {"abc", Bytes("00"), true},      {" 1 7", Bytes("11"), true},    {"&H11", Bytes("11"), true},
-      {"1.0", Bytes("01"), true},      {"1e0", Bytes("01"), true},     {"255", Bytes("FF"), true},
-      {"-1", Bytes("FF"), false},      {"1e999", Bytes("FF"), false},  {"1", "", false},
+      {"1", FromHex("01 03"), true},     {"2", FromHex("01 03"), false},   {"1.5", FromHex("01 03"), false},
+      {"1.5", FromHex("02 03"), false},  {"", FromHex("00 03"), true},     {"", FromHex("01 03"), false},
+      {"abc", FromHex("00"), true},      {" 1 7", FromHex("11"), true},    {"&H11", FromHex("11"), true},
+      {"1.0", FromHex("01"), true},      {"1e0", FromHex("01"), true},     {"255", FromHex("FF"), true},
+      {"-1", FromHex("FF"), false},      {"1e999", FromHex("FF"), false},  {"1", "", false},
   };
   for (const Case& c : table) EXPECT_EQ(FromAddressedSlave(c.field, c.packet), c.matches) << '"' << c.field << '"';
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace rilvano::test {
 
 enum class Command { Read, Write, CharWrite, Info };
@@ -34,14 +36,6 @@ inline const char* CommandName(Command c) {
 inline std::ostream& operator<<(std::ostream& os, const FrameCase& c) {
   return os << CommandName(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
             << "\" second=\"" << c.second << '"';
-}
-
-inline std::string BytesFromHex(const std::string& hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 3) {
-    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return out;
 }
 
 inline const std::vector<FrameCase>& FrameCases() {

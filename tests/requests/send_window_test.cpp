@@ -134,7 +134,7 @@ TEST_P(SendTable, WireEchoAndLog) {
   SetFields(c.command, c.slave, c.first, c.second);
   Button(c.command)->click();
 
-  const std::string frame = test::BytesFromHex(c.frame);
+  const std::string frame = test::FromHex(c.frame);
   EXPECT_EQ(HexList(pty.Receive()), HexList(frame));
   EXPECT_EQ(HexList(w->Packet), HexList(frame));
   const std::string echo = "\n" + kHeaderUtf8 + c.frame + " " + (c.command == Command::Info ? "\n\n" : "");
