@@ -238,13 +238,13 @@ TEST_F(FakeReceive, LampColoursFromTickToTick) {
 TEST_F(FakeReceive, FlushPortCallsPerTick) {
   const std::vector<std::pair<std::string, int>> table = {
       {"", 1},                                  // ReadPort's own flush
-      {FromHex("02 03 02 12 34 B5 33"), 2},       // another slave: raw block only
-      {FromHex("01 03 02 12 34 B5 33"), 3},       // read reply
-      {FromHex("01 06 00 10 12 34 85 78"), 3},    // write echo
-      {FromHex("01 86 02"), 3},                   // exception
-      {FromHex("01 11 05 41 42"), 3},             // not decoded
-      {FromHex("01"), 3},                         // too short to dispatch
-      {FromHex("01 03 02 12 34 B5"), 3},          // too short for its register
+      {FromHex("02 03 02 12 34 B5 33"), 2},     // another slave: raw block only
+      {FromHex("01 03 02 12 34 B5 33"), 3},     // read reply
+      {FromHex("01 06 00 10 12 34 85 78"), 3},  // write echo
+      {FromHex("01 86 02"), 3},                 // exception
+      {FromHex("01 11 05 41 42"), 3},           // not decoded
+      {FromHex("01"), 3},                       // too short to dispatch
+      {FromHex("01 03 02 12 34 B5"), 3},        // too short for its register
   };
   for (const auto& [read, flushes] : table) EXPECT_EQ(Tick(read), flushes) << HexList(read);
 }

@@ -68,18 +68,21 @@ class RecordingPlatform : public comm::Platform {
   bool FlushFileBuffers(comm::Handle) override { return true; }
 };
 
-// How many descriptors of this process point at `path`.
-int OpenDescriptorsTo(const fs::path& path) {
+// The descriptors of this process that point at `path`.
+std::vector<int> DescriptorsTo(const fs::path& path) {
   std::error_code ec;
   const fs::path target = fs::weakly_canonical(path, ec);
-  int count = 0;
+  std::vector<int> fds;
   for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
     std::error_code readError;
-    const fs::path link = fs::read_symlink(entry.path(), readError);
-    if (!readError && link == target) ++count;
+    if (fs::read_symlink(entry.path(), readError) == target && !readError) {
+      fds.push_back(std::stoi(entry.path().filename().string()));
+    }
   }
-  return count;
+  return fds;
 }
+
+int OpenDescriptorsTo(const fs::path& path) { return static_cast<int>(DescriptorsTo(path).size()); }
 
 std::vector<std::string> LogFilesHere() {
   std::vector<std::string> names;
@@ -316,12 +319,7 @@ TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpe
 class DiskFull {
  public:
   explicit DiskFull(const fs::path& log) {
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-      std::error_code ec;
-      if (fs::read_symlink(entry.path(), ec) == fs::weakly_canonical(log)) {
-        fd_ = std::stoi(entry.path().filename().string());
-      }
-    }
+    for (int fd : DescriptorsTo(log)) fd_ = fd;
     saved_ = ::dup(fd_);
     const int full = ::open("/dev/full", O_WRONLY);
     ::dup2(full, fd_);
