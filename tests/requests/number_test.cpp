@@ -47,7 +47,7 @@ TEST(NumericValue, IgnoresTheLocale) {
 TEST(NumericValue, HugeAndTinyExponentsStayNumbers) {
   EXPECT_TRUE(std::isinf(NumericValue("1E999")));
   EXPECT_DOUBLE_EQ(NumericValue("1E-999"), 0);
-  EXPECT_EQ(NumericValue(std::string(400, '9')), NumericValue(std::string(400, '9')));
+  EXPECT_TRUE(std::isinf(NumericValue(std::string(400, '9'))));  // too many digits, no exponent
 }
 
 TEST(ByteFromNumber, RoundsTiesToEvenAndRefusesOutOfRange) {
