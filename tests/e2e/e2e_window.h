@@ -40,6 +40,27 @@ inline std::string RawText(const std::string& packet) {
 inline std::string RawEntry(const std::string& packet) { return "T\r\n" + RawText(packet) + "\r\n"; }
 inline const std::string kHeader = "DATE\r\nSTART Rilvano V3.0\r\n\r\n";
 inline const std::string kExceptionText = "Адрес данных, указанный в запросе, недоступен.";
+inline const std::string kSentHead = "\r\nОтправка пакета:   ";
+
+// What a session must leave in the panes and the log, built one request at
+// a time in the order the window handles them.
+struct Transcript {
+  std::string info, write, read;  // Text2, Text6, Text8
+  std::string log = kHeader;
+
+  // A request whose reply is decoded into `pane` (`write` or `read`).
+  void Answered(std::string& pane, const ByteString& frame, const ByteString& reply, const std::string& decoded) {
+    pane += kSentHead + HexList(frame) + decoded + "\r\n";
+    info += RawText(reply);
+    log += SentEntry(frame) + RawEntry(reply) + decoded + "\r\n";
+  }
+  // A request answered with exception 02: its text goes to the information pane.
+  void Refused(std::string& pane, const ByteString& frame, const ByteString& reply) {
+    pane += kSentHead + HexList(frame);
+    info += RawText(reply) + kExceptionText + "\r\n";
+    log += SentEntry(frame) + RawEntry(reply) + kExceptionText + "\r\n";
+  }
+};
 
 class WindowE2E : public test::TempDirTest {
  protected:

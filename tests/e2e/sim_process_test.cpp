@@ -20,6 +20,7 @@
 #include "modbus/bytes.h"
 #include "tests/e2e/process.h"
 #include "tests/support/bytes.h"
+#include "tests/support/pty.h"
 
 namespace rilvano::e2e {
 namespace {
@@ -92,7 +93,7 @@ TEST(SimProcess, SurvivesMastersComingAndGoingAndCleansItsLink) {
   const std::string link = (std::filesystem::temp_directory_path() / ("rilvano-sim-link-" + std::to_string(::getpid()))).string();
   {
     Simulator sim({"--link", link});
-    EXPECT_EQ(sim.Port(), "PTS" + sim.Device().substr(sim.Device().rfind('/') + 1) + ":");
+    EXPECT_EQ(sim.Port(), test::PtsPortName(sim.Device()));
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.Device());
     for (unsigned round = 0; round < 3; ++round) {
       Master master(link);

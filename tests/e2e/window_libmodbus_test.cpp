@@ -9,6 +9,7 @@
 
 #include "tests/e2e/e2e_window.h"
 #include "tests/e2e/process.h"
+#include "tests/support/pty.h"
 
 namespace rilvano::e2e {
 namespace {
@@ -24,7 +25,7 @@ TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
   Child server({RILVANO_MODBUS_SERVER_PATH, serverLink.string(), "16", "60"});
   ASSERT_EQ(server.Line(10000).value_or("(nothing)"), "ready");
   const std::string device = std::filesystem::read_symlink(windowLink).string();
-  const std::string port = "PTS" + device.substr(device.rfind('/') + 1) + ":";
+  const std::string port = test::PtsPortName(device);
 
   // Register k of the server holds 0x1000 + k.
   const ByteString f1 = Sealed({1, 3, 0, 0, 0, 2});
@@ -37,8 +38,11 @@ TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
   const ByteString f3 = Sealed({1, 3, 0, 3, 0, 1});
   const ByteString r3 = Sealed({1, 3, 2, 0x12, 0x34});
   const std::string read3 = "\r\nПринят ответ:  Длинна= 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33 Good\r\n";
-  const ByteString f4 = Sealed({1, 3, 0, 16, 0, 1});
-  const ByteString r4 = Sealed({1, 0x83, 2});
+  Transcript t;
+  t.Answered(t.read, f1, r1, read1);
+  t.Answered(t.write, f2, f2, echo2);
+  t.Answered(t.read, f3, r3, read3);
+  t.Refused(t.read, Sealed({1, 3, 0, 16, 0, 1}), Sealed({1, 0x83, 2}));
   {
     frmSerial w;
     w.show();
@@ -55,17 +59,12 @@ TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kExceptionText + "\r\n"))) << frmSerial::PaneText(w.Text2);
     test::ProcessEventsFor(300);
 
-    EXPECT_EQ(frmSerial::PaneText(w.Text8),
-              Lf("\r\nОтправка пакета:   " + HexList(f1) + read1 + "\r\n" + "\r\nОтправка пакета:   " + HexList(f3) +
-                 read3 + "\r\n" + "\r\nОтправка пакета:   " + HexList(f4)));
-    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf("\r\nОтправка пакета:   " + HexList(f2) + echo2 + "\r\n"));
-    EXPECT_EQ(frmSerial::PaneText(w.Text2),
-              Lf(RawText(r1) + RawText(f2) + RawText(r3) + RawText(r4) + kExceptionText + "\r\n"));
+    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));
+    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(t.write));
+    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(t.info));
     w.BTNCloseCom->click();
   }
-  EXPECT_EQ(MaskedLog(port), kHeader + SentEntry(f1) + RawEntry(r1) + read1 + "\r\n" + SentEntry(f2) + RawEntry(f2) +
-                                 echo2 + "\r\n" + SentEntry(f3) + RawEntry(r3) + read3 + "\r\n" + SentEntry(f4) +
-                                 RawEntry(r4) + kExceptionText + "\r\n");
+  EXPECT_EQ(MaskedLog(port), t.log);
 
   // With the line gone the server ends by itself instead of spinning.
   socat.Stop();

@@ -19,10 +19,7 @@ class WindowAgainstSim : public WindowE2E {};
 
 TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
   Simulator sim({"--set", "0=4660"});
-  std::string text2;
-  std::string text6;
-  std::string text8;
-  std::string log = kHeader;
+  Transcript t;
   {
     frmSerial w;
     w.show();
@@ -32,9 +29,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString f1 = Sealed({1, 3, 0, 0, 0, 1});
     const ByteString r1 = Sealed({1, 3, 2, 0x12, 0x34});
     ASSERT_EQ(HexList(r1), "01 03 02 12 34 B5 33 ");
-    text8 += "\r\nОтправка пакета:   " + HexList(f1) + kReadReply1 + "\r\n";
-    text2 += RawText(r1);
-    log += SentEntry(f1) + RawEntry(r1) + kReadReply1 + "\r\n";
+    t.Answered(t.read, f1, r1, kReadReply1);
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, Lf(kReadReply1 + "\r\n"))) << frmSerial::PaneText(w.Text8);
 
     // Numeric write: register 5, value 1000.
@@ -43,9 +38,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString f2 = Sealed({1, 6, 0, 5, 3, 0xE8});
     ASSERT_EQ(HexList(f2), "01 06 00 05 03 E8 99 75 ");
     const std::string echo2 = "\r\nПринят ответ: Адрес ячейки= 5 Данные= 1000 CRC=99 75";
-    text6 += "\r\nОтправка пакета:   " + HexList(f2) + echo2 + "\r\n";
-    text2 += RawText(f2);
-    log += SentEntry(f2) + RawEntry(f2) + echo2 + "\r\n";
+    t.Answered(t.write, f2, f2, echo2);
     ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, Lf(echo2 + "\r\n"))) << frmSerial::PaneText(w.Text6);
 
     // Two-character write into register 1, then "+" and a read of it.
@@ -54,9 +47,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString f3 = Sealed({1, 6, 0, 1, 'A', 'B'});
     const std::string echo3 = "\r\nПринят ответ: Адрес ячейки= 1 Данные= 16706 CRC=" + HexList(f3.substr(6, 1)) +
                               HexList(f3.substr(7)).substr(0, 2);
-    text6 += "\r\nОтправка пакета:   " + HexList(f3) + echo3 + "\r\n";
-    text2 += RawText(f3);
-    log += SentEntry(f3) + RawEntry(f3) + echo3 + "\r\n";
+    t.Answered(t.write, f3, f3, echo3);
     ASSERT_TRUE(ClickAndWait(w.Command4, w.Text6, Lf(echo3 + "\r\n"))) << frmSerial::PaneText(w.Text6);
 
     w.Command8->click();
@@ -65,30 +56,22 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString r4 = Sealed({1, 3, 2, 'A', 'B'});
     const std::string reply4 = "\r\nПринят ответ:  Длинна= 2\r\n#= 0 Данные= 16706\r\n CRC=" + HexList(r4.substr(5, 1)) +
                                HexList(r4.substr(6)).substr(0, 2) + " Txt=AB Good\r\n";
-    text8 += "\r\nОтправка пакета:   " + HexList(f4) + reply4 + "\r\n";
-    text2 += RawText(r4);
-    log += SentEntry(f4) + RawEntry(r4) + reply4 + "\r\n";
+    t.Answered(t.read, f4, r4, reply4);
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, Lf(reply4 + "\r\n"))) << frmSerial::PaneText(w.Text8);
 
     // Past the last register (100 of them): exception 02.
     w.Text7->setText("99");
     w.Text9->setText("2");
-    const ByteString f5 = Sealed({1, 3, 0, 99, 0, 2});
     const ByteString r5 = Sealed({1, 0x83, 2});
     ASSERT_EQ(HexList(r5), "01 83 02 C0 F1 ");
-    text8 += "\r\nОтправка пакета:   " + HexList(f5);
-    text2 += RawText(r5) + kExceptionText + "\r\n";
-    log += SentEntry(f5) + RawEntry(r5) + kExceptionText + "\r\n";
+    t.Refused(t.read, Sealed({1, 3, 0, 99, 0, 2}), r5);
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kExceptionText + "\r\n"))) << frmSerial::PaneText(w.Text2);
 
     // A write past the last register: exception 02 to function 06.
     w.Text4->setText("100");
     w.Text5->setText("1");
-    const ByteString f7 = Sealed({1, 6, 0, 100, 0, 1});
     const ByteString r7 = Sealed({1, 0x86, 2});
-    text6 += "\r\nОтправка пакета:   " + HexList(f7);
-    text2 += RawText(r7) + kExceptionText + "\r\n";
-    log += SentEntry(f7) + RawEntry(r7) + kExceptionText + "\r\n";
+    t.Refused(t.write, Sealed({1, 6, 0, 100, 0, 1}), r7);
     ASSERT_TRUE(ClickAndWait(w.Command1, w.Text2, Lf(RawText(r7) + kExceptionText + "\r\n")))
         << frmSerial::PaneText(w.Text2);
 
@@ -96,19 +79,19 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString f6 = Sealed({1, 0x11});
     ASSERT_EQ(HexList(f6), "01 11 C0 2C ");
     const ByteString r6 = Sealed({1, 0x11, 13, 1, 0xFF, 'R', 'I', 'L', 'V', 'A', 'N', 'O', '-', 'S', 'I', 'M'});
-    text2 += "\r\nОтправка пакета:   " + HexList(f6) + "\r\n\r\n" + RawText(r6);
-    log += SentEntry(f6) + RawEntry(r6);
+    t.info += kSentHead + HexList(f6) + "\r\n\r\n" + RawText(r6);
+    t.log += SentEntry(f6) + RawEntry(r6);
     ASSERT_TRUE(ClickAndWait(w.Command2, w.Text2, Lf(RawText(r6)))) << frmSerial::PaneText(w.Text2);
     EXPECT_NE(frmSerial::PaneText(w.Text2).find("яRILVANO-SIM"), std::string::npos);
 
     test::ProcessEventsFor(300);  // nothing more may arrive
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(text8));
-    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(text6));
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(text2));
+    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));
+    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(t.write));
+    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(t.info));
     w.BTNCloseCom->click();
     EXPECT_EQ(frmSerial::PaneText(w.Text2), "");
   }
-  EXPECT_EQ(MaskedLog(sim.Port()), log);
+  EXPECT_EQ(MaskedLog(sim.Port()), t.log);
 }
 
 struct FaultCase {
@@ -143,7 +126,7 @@ TEST_P(WindowAgainstFaultySim, ReadShowsWhatTheLineCarried) {
     test::ProcessEventsFor(300);
     EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(text2));
     EXPECT_EQ(frmSerial::PaneText(w.Text8),
-              Lf("\r\nОтправка пакета:   " + HexList(f1) + c.decoded + (c.decoded.empty() ? "" : "\r\n")));
+              Lf(kSentHead + HexList(f1) + c.decoded + (c.decoded.empty() ? "" : "\r\n")));
     w.BTNCloseCom->click();
   }
   EXPECT_EQ(MaskedLog(sim.Port()), log);

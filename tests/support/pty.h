@@ -17,6 +17,11 @@
 
 namespace rilvano::test {
 
+// "/dev/pts/N" -> "PTSN:", the short name an operator types into the port box.
+inline std::string PtsPortName(const std::string& device) {
+  return "PTS" + device.substr(device.rfind('/') + 1) + ":";
+}
+
 class PtyPair {
  public:
   PtyPair() {
@@ -27,14 +32,13 @@ class PtyPair {
     char name[128] = {};
     if (::ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("ptsname failed");
     path_ = name;  // "/dev/pts/N"
-    portName_ = "PTS" + path_.substr(path_.rfind('/') + 1) + ":";
+    portName_ = PtsPortName(path_);
   }
   ~PtyPair() { CloseMaster(); }
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& Path() const { return path_; }
-  // "PTSn:", the short name an operator types into the port box.
   const std::string& PortName() const { return portName_; }
 
   // Writes all bytes to the master end (what the slave device "sends").
