@@ -13,12 +13,15 @@
 
 #include "modbus/bytes.h"
 #include "modbus/cp1251.h"
+#include "tests/receive/reply_cases.h"
 #include "tests/support/bytes.h"
 #include "tests/window/harness.h"
 #include "window/frmSerial.h"
 
 namespace rilvano::e2e {
 
+using test::kException;
+using test::RawText;
 using test::Sealed;
 
 // What the panes show for the texts the window composes: line breaks as
@@ -30,16 +33,8 @@ inline std::string Lf(const std::string& crlf) { return std::regex_replace(crlf,
 inline std::string SentEntry(const std::string& frame) {
   return "T\r\nОтправка пакета:   " + HexList(frame) + "\r\n";
 }
-inline std::string RawText(const std::string& packet) {
-  std::string printable;
-  for (char c : packet) {
-    if (static_cast<unsigned char>(c) > 31) printable += c;
-  }
-  return "Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n";
-}
 inline std::string RawEntry(const std::string& packet) { return "T\r\n" + RawText(packet) + "\r\n"; }
 inline const std::string kHeader = "DATE\r\nSTART Rilvano V3.0\r\n\r\n";
-inline const std::string kExceptionText = "Адрес данных, указанный в запросе, недоступен.";
 inline const std::string kSentHead = "\r\nОтправка пакета:   ";
 
 // What a session must leave in the panes and the log, built one request at
@@ -57,8 +52,8 @@ struct Transcript {
   // A request answered with exception 02: its text goes to the information pane.
   void Refused(std::string& pane, const ByteString& frame, const ByteString& reply) {
     pane += kSentHead + HexList(frame);
-    info += RawText(reply) + kExceptionText + "\r\n";
-    log += SentEntry(frame) + RawEntry(reply) + kExceptionText + "\r\n";
+    info += RawText(reply) + kException + "\r\n";
+    log += SentEntry(frame) + RawEntry(reply) + kException + "\r\n";
   }
 };
 

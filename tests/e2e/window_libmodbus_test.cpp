@@ -56,7 +56,7 @@ TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
     w.Text9->setText("1");
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, Lf(read3 + "\r\n"))) << frmSerial::PaneText(w.Text8);
     w.Text7->setText("16");
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kExceptionText + "\r\n"))) << frmSerial::PaneText(w.Text2);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kException + "\r\n"))) << frmSerial::PaneText(w.Text2);
     test::ProcessEventsFor(300);
 
     EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));

@@ -65,14 +65,14 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString r5 = Sealed({1, 0x83, 2});
     ASSERT_EQ(HexList(r5), "01 83 02 C0 F1 ");
     t.Refused(t.read, Sealed({1, 3, 0, 99, 0, 2}), r5);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kExceptionText + "\r\n"))) << frmSerial::PaneText(w.Text2);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kException + "\r\n"))) << frmSerial::PaneText(w.Text2);
 
     // A write past the last register: exception 02 to function 06.
     w.Text4->setText("100");
     w.Text5->setText("1");
     const ByteString r7 = Sealed({1, 0x86, 2});
     t.Refused(t.write, Sealed({1, 6, 0, 100, 0, 1}), r7);
-    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text2, Lf(RawText(r7) + kExceptionText + "\r\n")))
+    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text2, Lf(RawText(r7) + kException + "\r\n")))
         << frmSerial::PaneText(w.Text2);
 
     // Device information: the text shows in the raw block only.

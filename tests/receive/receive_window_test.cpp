@@ -46,13 +46,7 @@ std::string RawBlockLogBytes(const std::string& packet) {
   return "\xCF\xF0\xE8\xED\xFF\xF2 \xEF\xE0\xEA\xE5\xF2:\r\n" + printable + "\r\n" + HexList(packet) + "\r\n\r\n";
 }
 
-std::string RawBlockPane(const std::string& packet) {
-  std::string printable;
-  for (char c : packet) {
-    if (static_cast<unsigned char>(c) > 31) printable += c;
-  }
-  return AsPane("Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n");
-}
+std::string RawBlockPane(const std::string& packet) { return AsPane(test::RawText(packet)); }
 
 using test::FromHex;
 using test::kException;

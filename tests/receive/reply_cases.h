@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "modbus/bytes.h"
+#include "modbus/cp1251.h"
 #include "receive/reply.h"
 #include "tests/support/bytes.h"
 
@@ -20,6 +22,16 @@ struct ReplyCase {
 
 inline const std::string kReadHead = "\r\nПринят ответ:  Длинна=";
 inline const std::string kException = "Адрес данных, указанный в запросе, недоступен.";
+
+// The raw block shown for any packet, built from its bytes alone so the
+// check does not lean on the decoder: heading, bytes above 31, hex list.
+inline std::string RawText(const std::string& packet) {
+  std::string printable;
+  for (char c : packet) {
+    if (static_cast<unsigned char>(c) > 31) printable += c;
+  }
+  return "Принят пакет:\r\n" + Cp1251ToUtf8(printable) + "\r\n" + HexList(packet) + "\r\n";
+}
 
 inline std::vector<ReplyCase> WorkedExamples() {
   using K = receive::ReplyKind;
