@@ -38,15 +38,6 @@ class BoxCapture {
   std::function<void(const BoxMessage&)> onShow;
 };
 
-// Runs the event loop for about `ms` milliseconds (timer ticks, repaints).
-inline void ProcessEventsFor(int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  do {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  } while (clock.elapsed() < ms);
-}
-
 // Runs the event loop until `done()` holds or `timeoutMs` passes.
 inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
   QElapsedTimer clock;
@@ -57,5 +48,8 @@ inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs 
   }
   return true;
 }
+
+// Runs the event loop for about `ms` milliseconds (timer ticks, repaints).
+inline void ProcessEventsFor(int ms) { ProcessEventsUntil([] { return false; }, ms); }
 
 }  // namespace rilvano::test
