@@ -13,13 +13,17 @@ namespace rilvano::test {
 
 enum class Command { Read, Write, CharWrite, Info };
 
-// `first`/`second`: register address and count (read), register and value
-// (write), register and characters (character write); unused for Info.
-struct FrameCase {
+// What one button reads. `first`/`second`: register address and count
+// (read), register and value (write), register and characters (character
+// write); unused for Info.
+struct Fields {
   Command command;
   const char* slave;
   const char* first;
   const char* second;
+};
+
+struct FrameCase : Fields {
   const char* frame;  // hex pairs separated by blanks
 };
 
@@ -33,7 +37,7 @@ inline const char* CommandName(Command c) {
   return "?";
 }
 
-inline std::ostream& operator<<(std::ostream& os, const FrameCase& c) {
+inline std::ostream& operator<<(std::ostream& os, const Fields& c) {
   return os << CommandName(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
             << "\" second=\"" << c.second << '"';
 }
@@ -81,18 +85,9 @@ inline const std::vector<FrameCase>& FrameCases() {
 
 // Input that must be refused; `says` are fragments the message must hold
 // (the field's label and what it accepts).
-struct RefusalCase {
-  Command command;
-  const char* slave;
-  const char* first;
-  const char* second;
+struct RefusalCase : Fields {
   std::vector<const char*> says;
 };
-
-inline std::ostream& operator<<(std::ostream& os, const RefusalCase& c) {
-  return os << CommandName(c.command) << " slave=\"" << c.slave << "\" first=\"" << c.first
-            << "\" second=\"" << c.second << '"';
-}
 
 inline const std::vector<RefusalCase>& RefusalCases() {
   static const std::vector<RefusalCase> cases = {
