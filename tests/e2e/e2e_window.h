@@ -77,6 +77,13 @@ class WindowE2E : public test::TempDirTest {
         timeoutMs);
   }
 
+  // The three panes hold exactly what the transcript says.
+  static void ExpectPanes(frmSerial& w, const Transcript& t) {
+    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));
+    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(t.write));
+    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(t.info));
+  }
+
   // The log of port `port` after Close, in UTF-8 with time stamps as "T"
   // and the start line as "DATE".
   std::string MaskedLog(const std::string& port) const {

@@ -59,9 +59,7 @@ TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
     ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, Lf(kException + "\r\n"))) << frmSerial::PaneText(w.Text2);
     test::ProcessEventsFor(300);
 
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));
-    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(t.write));
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(t.info));
+    ExpectPanes(w, t);
     w.BTNCloseCom->click();
   }
   EXPECT_EQ(MaskedLog(port), t.log);

@@ -85,9 +85,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     EXPECT_NE(frmSerial::PaneText(w.Text2).find("яRILVANO-SIM"), std::string::npos);
 
     test::ProcessEventsFor(300);  // nothing more may arrive
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));
-    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(t.write));
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(t.info));
+    ExpectPanes(w, t);
     w.BTNCloseCom->click();
     EXPECT_EQ(frmSerial::PaneText(w.Text2), "");
   }

@@ -130,6 +130,15 @@ class ConnectionTest : public test::TempDirTest {
     EXPECT_NE(open, closed) << "half-switched window";
     return open;
   }
+  // `count` boxes so far; the last has this title and icon, and its text
+  // holds every fragment.
+  void ExpectLastBox(std::size_t count, const char* title, BoxIcon icon, std::initializer_list<const char*> fragments) {
+    ASSERT_EQ(boxes.boxes.size(), count);
+    const BoxMessage& box = boxes.boxes.back();
+    EXPECT_EQ(box.title, title);
+    EXPECT_EQ(box.icon, icon);
+    for (const char* fragment : fragments) EXPECT_NE(box.text.find(fragment), std::string::npos) << box.text;
+  }
 
   RecordingPlatform platform;
   BoxCapture boxes;
@@ -199,10 +208,7 @@ TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
     platform.created.clear();
     Open(c.port);
     if (c.logName.empty()) {
-      ASSERT_EQ(boxes.boxes.size(), 1u);
-      EXPECT_EQ(boxes.boxes[0].title, "Error#1001");
-      EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Critical);
-      EXPECT_NE(boxes.boxes[0].text.find("путь не найден"), std::string::npos) << boxes.boxes[0].text;
+      ExpectLastBox(1, "Error#1001", BoxIcon::Critical, {"путь не найден"});
       EXPECT_FALSE(IsOpenState());
       EXPECT_TRUE(platform.created.empty()) << "port opened after a failed log";
       EXPECT_EQ(w->NewLine, "\r\n");
@@ -235,10 +241,7 @@ TEST_F(ConnectionTest, DriverMessagesAreBoxesTitledWithTheProgramName) {
   platform.existing = {"COM3:"};
   platform.timeoutsFail = true;
   Open("COM3:");
-  ASSERT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(boxes.boxes[0].title, "Rilvano");
-  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::None);
-  EXPECT_NE(boxes.boxes[0].text.find("COM3:"), std::string::npos);
+  ExpectLastBox(1, "Rilvano", BoxIcon::None, {"COM3:"});
   EXPECT_TRUE(IsOpenState());  // the result of OpenPort is not consulted
 }
 
@@ -298,10 +301,7 @@ TEST_F(ConnectionTest, LogGetsExactWindows1251BytesAndCrLf) {
 TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpen) {
   fs::create_symlink("/dev/full", "Rilvano_log_COM3.txt");
   Open("COM3:");
-  ASSERT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(boxes.boxes[0].title, "Error#1002");
-  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Critical);
-  EXPECT_NE(boxes.boxes[0].text.find("нет места на диске"), std::string::npos);
+  ExpectLastBox(1, "Error#1002", BoxIcon::Critical, {"нет места на диске"});
   EXPECT_FALSE(IsOpenState());
   EXPECT_TRUE(platform.created.empty());
   EXPECT_EQ(OpenDescriptorsTo("/dev/full"), 1);  // left open, as the failure found it
@@ -349,12 +349,7 @@ TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
       w->LogLine("");
       w->AppendPane(w->Text8, "still shown");
     }
-    ASSERT_EQ(boxes.boxes.size(), static_cast<std::size_t>(run));
-    const BoxMessage& box = boxes.boxes.back();
-    EXPECT_EQ(box.title, "Rilvano");
-    EXPECT_EQ(box.icon, BoxIcon::Warning);
-    EXPECT_NE(box.text.find("Не удалось записать в файл журнала"), std::string::npos) << box.text;
-    EXPECT_NE(box.text.find("нет места на диске"), std::string::npos) << box.text;
+    ExpectLastBox(run, "Rilvano", BoxIcon::Warning, {"Не удалось записать в файл журнала", "нет места на диске"});
     EXPECT_TRUE(IsOpenState());
     w->LogLine("after");  // writes work again once there is room
     EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt").substr(size), "after\r\n");
