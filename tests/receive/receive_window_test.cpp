@@ -5,9 +5,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
-#include <algorithm>
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -16,6 +14,7 @@
 #include "modbus/cp1251.h"
 #include "serial/SerialPort.h"
 #include "tests/receive/reply_cases.h"
+#include "tests/support/fake_platform.h"
 #include "tests/window/harness.h"
 #include "window/frmSerial.h"
 
@@ -154,37 +153,6 @@ TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
   w.BTNCloseCom_Click();
 }
 
-// Reads come from a script; every FlushFileBuffers is counted.
-class FakeComm : public comm::Platform {
- public:
-  std::deque<std::string> reads;
-  int flushes = 0;
-
-  comm::Handle CreateFile(const std::string&) override { return 7; }
-  bool SetCommTimeouts(comm::Handle, const comm::Timeouts&) override { return true; }
-  bool BuildCommDCB(const std::string&, comm::LineSettings&) override { return true; }
-  bool SetCommState(comm::Handle, const comm::LineSettings&) override { return true; }
-  std::uint32_t GetLastError() override { return 0; }
-  bool CloseHandle(comm::Handle) override { return true; }
-  bool ReadFile(comm::Handle, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
-    transferred = 0;
-    if (reads.empty()) return true;
-    const std::string next = reads.front();
-    reads.pop_front();
-    transferred = static_cast<std::uint32_t>(std::min<std::size_t>(next.size(), size));
-    std::copy_n(next.begin(), transferred, buffer);
-    return true;
-  }
-  bool WriteFile(comm::Handle, const std::uint8_t*, std::uint32_t size, std::uint32_t& transferred) override {
-    transferred = size;
-    return true;
-  }
-  bool FlushFileBuffers(comm::Handle) override {
-    ++flushes;
-    return true;
-  }
-};
-
 class FakeReceive : public WindowTest {
  protected:
   void SetUp() override {
@@ -201,13 +169,13 @@ class FakeReceive : public WindowTest {
   }
   // Runs one tick on `read`; returns the FlushPort calls it made.
   int Tick(const std::string& read) {
-    fake_.reads = {read};
-    const int before = fake_.flushes;
+    fake_.incoming = read;
+    const std::size_t before = fake_.Calls("FlushFileBuffers").size();
     window_->TMRComm_Timer();
-    return fake_.flushes - before;
+    return static_cast<int>(fake_.Calls("FlushFileBuffers").size() - before);
   }
 
-  FakeComm fake_;
+  test::FakePlatform fake_;
   std::unique_ptr<frmSerial> window_;
 };
 

@@ -2,75 +2,18 @@
 // which pieces and order, and what the operator is told.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "serial/SerialPort.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 
 using namespace rilvano;
 
-class FakePlatform : public comm::Platform {
- public:
-  std::vector<std::string> log;          // every call, in order
-  std::vector<std::string> writes;       // the bytes of each WriteFile
-  comm::Timeouts timeouts{};
-  bool createOk = true, timeoutsOk = true, buildOk = true, stateOk = true;
-  std::uint32_t error = 0;
-  std::uint32_t writeLimit = 0xFFFFFFFF;  // bytes one WriteFile accepts
-  std::string incoming;                   // what the next ReadFile delivers
-  std::uint32_t readSize = 0;
-
-  comm::Handle CreateFile(const std::string& port) override {
-    log.push_back("CreateFile " + port);
-    return createOk ? ++lastHandle : comm::kInvalidHandle;
-  }
-  bool SetCommTimeouts(comm::Handle h, const comm::Timeouts& t) override {
-    log.push_back("SetCommTimeouts " + std::to_string(h));
-    timeouts = t;
-    return timeoutsOk;
-  }
-  bool BuildCommDCB(const std::string& settings, comm::LineSettings& dcb) override {
-    log.push_back("BuildCommDCB " + settings);
-    dcb.baud = 9600;
-    return buildOk;
-  }
-  bool SetCommState(comm::Handle h, const comm::LineSettings& dcb) override {
-    log.push_back("SetCommState " + std::to_string(h) + " " + std::to_string(dcb.baud));
-    return stateOk;
-  }
-  std::uint32_t GetLastError() override {
-    log.push_back("GetLastError");
-    return error;
-  }
-  bool CloseHandle(comm::Handle h) override {
-    log.push_back("CloseHandle " + std::to_string(h));
-    return true;
-  }
-  bool ReadFile(comm::Handle h, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& n) override {
-    log.push_back("ReadFile " + std::to_string(h));
-    readSize = size;
-    n = static_cast<std::uint32_t>(std::min<std::size_t>(size, incoming.size()));
-    std::copy(incoming.begin(), incoming.begin() + n, buffer);
-    incoming.erase(0, n);
-    return n > 0;
-  }
-  bool WriteFile(comm::Handle h, const std::uint8_t* buffer, std::uint32_t size, std::uint32_t& n) override {
-    log.push_back("WriteFile " + std::to_string(h));
-    writes.emplace_back(buffer, buffer + size);
-    n = std::min(size, writeLimit);
-    return true;
-  }
-  bool FlushFileBuffers(comm::Handle h) override {
-    log.push_back("FlushFileBuffers " + std::to_string(h));
-    return true;
-  }
-
-  comm::Handle lastHandle = 40;
-};
+using test::FakePlatform;
 
 class SerialPortTest : public ::testing::Test {
  protected:

@@ -11,13 +11,12 @@
 #include <QTimer>
 
 #include <filesystem>
-#include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "modbus/cp1251.h"
 #include "serial/SerialPort.h"
+#include "tests/support/fake_platform.h"
 #include "tests/window/harness.h"
 #include "window/frmSerial.h"
 #include "window/timetext.h"
@@ -28,45 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::BoxCapture;
 using test::ReadFileBytes;
-
-// Records what the driver asks of the platform; "opens" only known names.
-class RecordingPlatform : public comm::Platform {
- public:
-  std::set<std::string> existing;
-  bool timeoutsFail = false;
-  std::vector<std::string> created;
-  std::vector<std::string> settings;
-  int closed = 0;
-  std::function<void()> onCreate;
-  std::function<void()> onClose;
-
-  comm::Handle CreateFile(const std::string& port) override {
-    created.push_back(port);
-    if (onCreate) onCreate();
-    return existing.count(port) ? 42 : comm::kInvalidHandle;
-  }
-  bool SetCommTimeouts(comm::Handle, const comm::Timeouts&) override { return !timeoutsFail; }
-  bool BuildCommDCB(const std::string& text, comm::LineSettings&) override {
-    settings.push_back(text);
-    return true;
-  }
-  bool SetCommState(comm::Handle, const comm::LineSettings&) override { return true; }
-  std::uint32_t GetLastError() override { return 87; }
-  bool CloseHandle(comm::Handle) override {
-    ++closed;
-    if (onClose) onClose();
-    return true;
-  }
-  bool ReadFile(comm::Handle, std::uint8_t*, std::uint32_t, std::uint32_t& n) override {
-    n = 0;
-    return true;
-  }
-  bool WriteFile(comm::Handle, const std::uint8_t*, std::uint32_t size, std::uint32_t& n) override {
-    n = size;
-    return true;
-  }
-  bool FlushFileBuffers(comm::Handle) override { return true; }
-};
 
 // The descriptors of this process that point at `path`.
 std::vector<int> DescriptorsTo(const fs::path& path) {
@@ -101,6 +61,7 @@ class ConnectionTest : public test::TempDirTest {
  protected:
   void SetUp() override {
     test::TempDirTest::SetUp();
+    platform.createOk = false;  // only the names in `existing` open
     SerialPort::SetPlatform(&platform);
     w = std::make_unique<frmSerial>();
     w->show();
@@ -140,7 +101,7 @@ class ConnectionTest : public test::TempDirTest {
     for (const char* fragment : fragments) EXPECT_NE(box.text.find(fragment), std::string::npos) << box.text;
   }
 
-  RecordingPlatform platform;
+  test::FakePlatform platform;
   BoxCapture boxes;
   std::unique_ptr<frmSerial> w;
 };
@@ -152,7 +113,7 @@ TEST_F(ConnectionTest, OpenOnMissingPortWritesHeaderFirstAndStillOpens) {
   Open("COM9:");
   const QDateTime after = QDateTime::currentDateTime();
 
-  EXPECT_EQ(platform.created, std::vector<std::string>{"COM9:"});
+  EXPECT_EQ(platform.Calls("CreateFile"), std::vector<std::string>{"COM9:"});
   EXPECT_TRUE(IsOpenState());
   EXPECT_TRUE(boxes.boxes.empty());
   EXPECT_EQ(w->NewLine, "\r\n");
@@ -187,7 +148,7 @@ TEST_F(ConnectionTest, EachOpenAppendsAHeaderToTheLogOfItsFirstFourCharacters) {
   }
   EXPECT_EQ(LogFilesHere(), std::vector<std::string>{"Rilvano_log_COM1.txt"});
   EXPECT_EQ(ReadFileBytes("Rilvano_log_COM1.txt"), expected);
-  EXPECT_EQ(platform.created, (std::vector<std::string>{"COM10:", "COM1:", "COM10:"}));
+  EXPECT_EQ(platform.Calls("CreateFile"), (std::vector<std::string>{"COM10:", "COM1:", "COM10:"}));
 }
 
 TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
@@ -205,17 +166,17 @@ TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port);
     boxes.boxes.clear();
-    platform.created.clear();
+    platform.log.clear();
     Open(c.port);
     if (c.logName.empty()) {
       ExpectLastBox(1, "Error#1001", BoxIcon::Critical, {"путь не найден"});
       EXPECT_FALSE(IsOpenState());
-      EXPECT_TRUE(platform.created.empty()) << "port opened after a failed log";
+      EXPECT_TRUE(platform.Calls("CreateFile").empty()) << "port opened after a failed log";
       EXPECT_EQ(w->NewLine, "\r\n");
     } else {
       EXPECT_TRUE(boxes.boxes.empty());
       EXPECT_TRUE(IsOpenState());
-      EXPECT_EQ(platform.created, std::vector<std::string>{c.port});
+      EXPECT_EQ(platform.Calls("CreateFile"), std::vector<std::string>{c.port});
       EXPECT_EQ(ReadFileBytes(c.logName), Header(w->StartTime));
       Close();
       fs::remove(c.logName);
@@ -229,17 +190,17 @@ TEST_F(ConnectionTest, BaudRateIsReadAtOpenOnly) {
   Open("COM3:");
   EXPECT_TRUE(w->Text10->isEnabled());
   w->Text10->setText("19200");
-  EXPECT_EQ(platform.settings, std::vector<std::string>{"9600,n,8,1"});
+  EXPECT_EQ(platform.Calls("BuildCommDCB"), std::vector<std::string>{"9600,n,8,1"});
   Close();
-  EXPECT_EQ(platform.closed, 1);
+  EXPECT_EQ(platform.Calls("CloseHandle").size(), 1u);
   Open("COM3:");
-  EXPECT_EQ(platform.settings, (std::vector<std::string>{"9600,n,8,1", "19200,n,8,1"}));
+  EXPECT_EQ(platform.Calls("BuildCommDCB"), (std::vector<std::string>{"9600,n,8,1", "19200,n,8,1"}));
   EXPECT_TRUE(IsOpenState());
 }
 
 TEST_F(ConnectionTest, DriverMessagesAreBoxesTitledWithTheProgramName) {
   platform.existing = {"COM3:"};
-  platform.timeoutsFail = true;
+  platform.timeoutsOk = false;
   Open("COM3:");
   ExpectLastBox(1, "Rilvano", BoxIcon::None, {"COM3:"});
   EXPECT_TRUE(IsOpenState());  // the result of OpenPort is not consulted
@@ -266,7 +227,7 @@ TEST_F(ConnectionTest, CloseAndUnloadRunTheirStepsInOrder) {
   logOpenAtClosePort = -1;
   w->close();  // unload: log first, then the port
   EXPECT_EQ(logOpenAtClosePort, 0);
-  EXPECT_EQ(platform.closed, 2);
+  EXPECT_EQ(platform.Calls("CloseHandle").size(), 2u);
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -274,8 +235,8 @@ TEST_F(ConnectionTest, UnloadWithoutOpenReportsNothing) {
   w->close();
   w.reset();
   EXPECT_TRUE(boxes.boxes.empty());
-  EXPECT_EQ(platform.closed, 0);
-  EXPECT_TRUE(platform.created.empty());
+  EXPECT_EQ(platform.Calls("CloseHandle").size(), 0u);
+  EXPECT_TRUE(platform.Calls("CreateFile").empty());
   EXPECT_TRUE(LogFilesHere().empty());
 }
 
@@ -303,7 +264,7 @@ TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpe
   Open("COM3:");
   ExpectLastBox(1, "Error#1002", BoxIcon::Critical, {"нет места на диске"});
   EXPECT_FALSE(IsOpenState());
-  EXPECT_TRUE(platform.created.empty());
+  EXPECT_TRUE(platform.Calls("CreateFile").empty());
   EXPECT_EQ(OpenDescriptorsTo("/dev/full"), 1);  // left open, as the failure found it
 
   fs::remove("Rilvano_log_COM3.txt");
