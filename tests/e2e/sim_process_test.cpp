@@ -20,6 +20,7 @@
 #include "modbus/bytes.h"
 #include "tests/e2e/process.h"
 #include "tests/support/bytes.h"
+#include "tests/support/files.h"
 #include "tests/support/pty.h"
 
 namespace rilvano::e2e {
@@ -217,8 +218,10 @@ TEST(SimProcess, LibmodbusClientSeesExceptionsAndTheDeviceText) {
 
 // scripts/run with a stand-in for the window: it tells the port to type,
 // passes options on to the simulator and stops it when the window exits.
-TEST(RunScript, StartsTheSimulatorAndStopsItWithTheWindow) {
-  const auto dir = std::filesystem::temp_directory_path() / ("rilvano-run-" + std::to_string(::getpid()));
+class RunScript : public test::TempDirTest {};
+
+TEST_F(RunScript, StartsTheSimulatorAndStopsItWithTheWindow) {
+  const auto& dir = Dir();
   std::filesystem::create_directories(dir / "tools");
   std::filesystem::create_directories(dir / "window");
   std::filesystem::create_symlink(RILVANO_SIM_PATH, dir / "tools" / "rilvano-sim");
@@ -234,7 +237,6 @@ TEST(RunScript, StartsTheSimulatorAndStopsItWithTheWindow) {
   EXPECT_TRUE(std::regex_search(out, std::regex("type   PTS[0-9]+:   into the port box"))) << out;
   std::error_code ec;
   EXPECT_FALSE(std::filesystem::is_symlink(link, ec)) << "the simulator outlived the window";
-  std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace
