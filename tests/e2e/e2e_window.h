@@ -21,12 +21,9 @@
 namespace rilvano::e2e {
 
 using test::kException;
+using test::PaneView;
 using test::RawText;
 using test::Sealed;
-
-// What the panes show for the texts the window composes: line breaks as
-// the toolkit reports them.
-inline std::string Lf(const std::string& crlf) { return std::regex_replace(crlf, std::regex("\r\n"), "\n"); }
 
 // Log entries as the operator reads them (UTF-8 here, CP1251 in the file),
 // "T" for each time stamp.
@@ -79,9 +76,9 @@ class WindowE2E : public test::TempDirTest {
 
   // The three panes hold exactly what the transcript says.
   static void ExpectPanes(frmSerial& w, const Transcript& t) {
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), Lf(t.read));
-    EXPECT_EQ(frmSerial::PaneText(w.Text6), Lf(t.write));
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), Lf(t.info));
+    EXPECT_EQ(frmSerial::PaneText(w.Text8), PaneView(t.read));
+    EXPECT_EQ(frmSerial::PaneText(w.Text6), PaneView(t.write));
+    EXPECT_EQ(frmSerial::PaneText(w.Text2), PaneView(t.info));
   }
 
   // The log of port `port` after Close, in UTF-8 with time stamps as "T"

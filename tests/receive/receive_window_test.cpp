@@ -21,19 +21,7 @@
 namespace rilvano {
 namespace {
 
-// Panes report line breaks as LF and show byte 0 as U+2400.
-std::string AsPane(std::string utf8) {
-  std::string out;
-  for (char c : utf8) {
-    if (c == '\r') continue;
-    if (c == '\0') {
-      AppendUtf8(out, U'\u2400');
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+using test::PaneView;
 
 // Built from the packet's own bytes, so the log check is independent of the
 // decoder: heading, bytes above 31 unchanged, hex list.
@@ -45,7 +33,7 @@ std::string RawBlockLogBytes(const std::string& packet) {
   return "\xCF\xF0\xE8\xED\xFF\xF2 \xEF\xE0\xEA\xE5\xF2:\r\n" + printable + "\r\n" + HexList(packet) + "\r\n\r\n";
 }
 
-std::string RawBlockPane(const std::string& packet) { return AsPane(test::RawText(packet)); }
+std::string RawBlockPane(const std::string& packet) { return PaneView(test::RawText(packet)); }
 
 using test::FromHex;
 using test::kException;
@@ -103,7 +91,7 @@ TEST_P(PtyReceive, PanesAndLogByteForByte) {
   const ReplyCase& c = GetParam();
   frmSerial w;
   const std::string info = ReceiveAndCheckLog(w, "1", c.packet, c.text);
-  const std::string line = c.text.empty() ? "" : AsPane(c.text + "\r\n");
+  const std::string line = c.text.empty() ? "" : PaneView(c.text + "\r\n");
   using K = receive::ReplyKind;
   EXPECT_EQ(info, RawBlockPane(c.packet) + (c.kind == K::Exception ? line : ""));
   EXPECT_EQ(frmSerial::PaneText(w.Text6), c.kind == K::WriteEcho ? line : "");
@@ -149,7 +137,7 @@ TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
   pty.Send(both);
   w.TMRComm_Timer();
   EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(both));
-  EXPECT_EQ(frmSerial::PaneText(w.Text8), AsPane(kReadHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
+  EXPECT_EQ(frmSerial::PaneText(w.Text8), PaneView(kReadHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
   w.BTNCloseCom_Click();
 }
 

@@ -21,11 +21,6 @@ using test::Command;
 const std::string kHeaderCp1251 = "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   ";
 const std::string kHeaderUtf8 = "Отправка пакета:   ";
 
-std::string WithoutCr(std::string s) {
-  std::erase(s, '\r');
-  return s;
-}
-
 std::vector<std::string> LogLines(const std::string& log) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -138,7 +133,7 @@ TEST_P(SendTable, WireEchoAndLog) {
   EXPECT_EQ(HexList(pty.Receive()), HexList(frame));
   EXPECT_EQ(HexList(w->Packet), HexList(frame));
   const std::string echo = "\n" + kHeaderUtf8 + c.frame + " " + (c.command == Command::Info ? "\n\n" : "");
-  EXPECT_EQ(WithoutCr(frmSerial::PaneText(Pane(c.command))), echo);
+  EXPECT_EQ(frmSerial::PaneText(Pane(c.command)), echo);
   EXPECT_TRUE(boxes.boxes.empty());
   ExpectLogTail(CloseAndReadLog(), {c.frame});
 }
@@ -178,7 +173,7 @@ TEST_F(SendWindow, TwoSendsIntoAnEmptyPane) {
   w->Command3->click();
 
   EXPECT_EQ(HexList(pty.Receive()), "01 03 00 00 00 01 84 0A 01 03 00 0A 00 01 A4 08 ");
-  EXPECT_EQ(WithoutCr(frmSerial::PaneText(w->Text8)),
+  EXPECT_EQ(frmSerial::PaneText(w->Text8),
             "\n" + kHeaderUtf8 + "01 03 00 00 00 01 84 0A \n" + kHeaderUtf8 + "01 03 00 0A 00 01 A4 08 ");
   ExpectLogTail(CloseAndReadLog(), {"01 03 00 00 00 01 84 0A", "01 03 00 0A 00 01 A4 08"});
 }
@@ -187,7 +182,7 @@ TEST_F(SendWindow, TypedPaneTextStaysInFront) {
   Open();
   w->Text6->setPlainText("mine");
   w->Command1->click();
-  EXPECT_EQ(WithoutCr(frmSerial::PaneText(w->Text6)), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
+  EXPECT_EQ(frmSerial::PaneText(w->Text6), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
   EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
   EXPECT_EQ(frmSerial::PaneText(w->Text2), "");
 }
@@ -195,7 +190,7 @@ TEST_F(SendWindow, TypedPaneTextStaysInFront) {
 TEST_F(SendWindow, FailedOpenStillEchoesAndLogsWithoutABox) {
   Open("PTS99999:");
   w->Command2->click();
-  EXPECT_EQ(WithoutCr(frmSerial::PaneText(w->Text2)), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
+  EXPECT_EQ(frmSerial::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
   EXPECT_TRUE(boxes.boxes.empty());
   ExpectLogTail(CloseAndReadLog(), {"01 11 C0 2C"});
 }

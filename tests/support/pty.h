@@ -87,7 +87,9 @@ class PtyPair {
 
  private:
   using Clock = std::chrono::steady_clock;
-  static long long Millis(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); }
+  static long long Millis(Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  }
 
   // Appends what is waiting (up to `upTo` bytes in all) after at most
   // `waitMs`; false when nothing came.

@@ -38,6 +38,16 @@ class BoxCapture {
   std::function<void(const BoxMessage&)> onShow;
 };
 
+// A composed text as a pane shows it: line breaks as LF, byte 0 as U+2400.
+inline std::string PaneView(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') continue;
+    out += c == '\0' ? std::string("\xE2\x90\x80") : std::string(1, c);
+  }
+  return out;
+}
+
 // Runs the event loop until `done()` holds or `timeoutMs` passes.
 inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
   QElapsedTimer clock;
