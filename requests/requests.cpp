@@ -40,7 +40,6 @@ class Refusals {
     if (!text_.empty()) text_ += '\n';
     text_ += line;
   }
-  bool Any() const { return !text_.empty(); }
   const std::string& Text() const { return text_; }
 
  private:
@@ -85,6 +84,14 @@ std::optional<unsigned char> ReadSlave(std::string_view text, Refusals& refusals
   return byte;
 }
 
+// A refused request leaves the window variables as they were.
+Request Start(const RequestNumbers& before, const Refusals& refusals) {
+  Request r;
+  r.numbers = before;
+  r.refusal = refusals.Text();
+  return r;
+}
+
 ByteString Body(std::initializer_list<unsigned char> bytes) {
   ByteString body;
   for (unsigned char b : bytes) body += ByteChar(b);
@@ -99,12 +106,8 @@ Request TwoWordRequest(unsigned char function, std::string_view slave, std::stri
   const Word16 w1 = ReadWord(first, firstField, refusals);
   const Word16 w2 = ReadWord(second, secondField, refusals);
   const auto address = ReadSlave(slave, refusals);
-  Request r;
-  r.numbers = before;
-  if (refusals.Any()) {
-    r.refusal = refusals.Text();
-    return r;
-  }
+  Request r = Start(before, refusals);
+  if (r.Refused()) return r;
   r.numbers.NumValue = w2.value;
   r.numbers.Word1Hi = w1.hi;
   r.numbers.Word1Lo = w1.lo;
@@ -150,12 +153,8 @@ Request CharWriteRequest(std::string_view slave, std::string_view reg, std::stri
   }
 
   const auto address = ReadSlave(slave, refusals);
-  Request r;
-  r.numbers = before;
-  if (refusals.Any()) {
-    r.refusal = refusals.Text();
-    return r;
-  }
+  Request r = Start(before, refusals);
+  if (r.Refused()) return r;
   // Word2Hi is not part of this path and keeps whatever it held.
   r.numbers.Word1Hi = w1.hi;
   r.numbers.Word1Lo = w1.lo;
@@ -168,12 +167,8 @@ Request CharWriteRequest(std::string_view slave, std::string_view reg, std::stri
 Request InfoRequest(std::string_view slave, const RequestNumbers& before) {
   Refusals refusals;
   const auto address = ReadSlave(slave, refusals);
-  Request r;
-  r.numbers = before;
-  if (refusals.Any()) {
-    r.refusal = refusals.Text();
-    return r;
-  }
+  Request r = Start(before, refusals);
+  if (r.Refused()) return r;
   r.body = Body({*address, kReportSlaveId});
   return r;
 }
