@@ -1,25 +1,11 @@
-# Cross-build for 32-bit Windows with Debian's i686-w64-mingw32 compilers.
-# The -posix variant is the one with std::thread and std::mutex.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 32-bit Windows (PE32) with Debian's i686-w64-mingw32 compilers.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(RILVANO_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${RILVANO_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${RILVANO_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${RILVANO_MINGW_TRIPLE}-windres)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${RILVANO_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Everything static (libstdc++, libgcc, winpthread): the executables then run
-# under Wine or on a bare Windows without any MinGW DLL beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-# Test discovery and ctest run the .exe files through Wine when it is there.
-find_program(RILVANO_WINE wine)
+# ctest runs the .exe files through 32-bit Wine when it is there. With wine32
+# installed, /usr/bin/wine is its loader.
+find_program(RILVANO_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(RILVANO_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${RILVANO_WINE})
 endif()

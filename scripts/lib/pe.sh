@@ -1,0 +1,80 @@
+# Checks on Windows executables built by MinGW, read with the target's
+# objdump. Sourced, not run. Each check prints why it failed and returns 1.
+#
+#   pe_check_format EXE i686|x86_64   PE32 for i686, PE32+ for x86_64
+#   pe_check_gui EXE                  the Windows GUI subsystem (no console)
+#   pe_check_imports EXE              only DLLs every Windows from 7 on has,
+#                                     and no function newer than Windows 7
+
+# The headers and import tables, by whichever MinGW objdump reads the file.
+pe_objdump() {
+  local exe=$1 triple
+  for triple in i686-w64-mingw32 x86_64-w64-mingw32; do
+    command -v "$triple-objdump" >/dev/null && "$triple-objdump" -p "$exe" 2>/dev/null && return 0
+  done
+  echo "pe: no MinGW objdump reads $exe" >&2
+  return 1
+}
+
+pe_check_format() {
+  local exe=$1 arch=$2 want magic
+  case $arch in
+    i686) want="010b (PE32)" ;;
+    x86_64) want="020b (PE32+)" ;;
+    *) echo "pe_check_format: i686 or x86_64, not '$arch'" >&2; return 1 ;;
+  esac
+  magic=$(pe_objdump "$exe" | sed -n 's/^Magic[[:space:]]*\([0-9a-f]*\)[[:space:]]*\(.*\)$/\1 \2/p')
+  if [ "$magic" != "$want" ]; then
+    echo "pe: $exe is '${magic:-not a PE file}', not $want as an $arch build must be" >&2
+    return 1
+  fi
+}
+
+pe_check_gui() {
+  local exe=$1 subsystem
+  subsystem=$(pe_objdump "$exe" | sed -n 's/^Subsystem[[:space:]]*[0-9a-f]*[[:space:]]*(\(.*\))$/\1/p')
+  if [ "$subsystem" != "Windows GUI" ]; then
+    echo "pe: $exe has the subsystem '${subsystem:-none}', not Windows GUI" >&2
+    return 1
+  fi
+}
+
+# DLLs that Windows itself ships, from Windows 7 on. A MinGW runtime DLL
+# (libstdc++, libgcc, libwinpthread) means the static link failed and the
+# exe would not start on a bare PC; an API set or shcore.dll means Windows 8
+# or later.
+PE_WINDOWS_DLLS="advapi32 comctl32 comdlg32 dwmapi gdi32 imm32 kernel32 msvcrt ntdll ole32 oleaut32 shell32 shlwapi user32 uxtheme version winmm ws2_32"
+
+# Functions that appeared after Windows 7: importing one directly makes the
+# loader refuse the exe there, so they must be looked up at run time.
+PE_NEWER_FUNCTIONS="SetProcessDpiAwarenessContext SetThreadDpiAwarenessContext GetDpiForWindow GetDpiForSystem AdjustWindowRectExForDpi SystemParametersInfoForDpi GetSystemMetricsForDpi EnableNonClientDpiScaling SetProcessDpiAwareness GetDpiForMonitor GetSystemTimePreciseAsFileTime"
+
+pe_check_imports() {
+  local exe=$1 dump dlls dll lower bad=() newer=()
+  dump=$(pe_objdump "$exe") || return 1
+  dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr -d '\r')
+  if [ -z "$dlls" ]; then
+    echo "pe: $exe imports no DLL at all (is it a PE file?)" >&2
+    return 1
+  fi
+  for dll in $dlls; do
+    lower=$(printf '%s' "${dll%.*}" | tr 'A-Z' 'a-z')
+    case " $PE_WINDOWS_DLLS " in
+      *" $lower "*) ;;
+      *) bad+=("$dll") ;;
+    esac
+  done
+  for fn in $PE_NEWER_FUNCTIONS; do
+    if printf '%s\n' "$dump" | grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+$fn\$"; then
+      newer+=("$fn")
+    fi
+  done
+  if [ ${#bad[@]} -ne 0 ]; then
+    echo "pe: $exe imports ${bad[*]}: not part of Windows (only Windows' own DLLs may be imported; link statically)" >&2
+  fi
+  if [ ${#newer[@]} -ne 0 ]; then
+    echo "pe: $exe imports ${newer[*]} directly: newer than Windows 7, where the exe would then not start (look it up with GetProcAddress)" >&2
+  fi
+  [ ${#bad[@]} -eq 0 ] && [ ${#newer[@]} -eq 0 ] || return 1
+  PE_IMPORTED_DLLS=$(printf '%s\n' $dlls | sort -uf | tr '\n' ' ')
+}
