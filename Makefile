@@ -4,7 +4,8 @@ RUN_BUILD  ?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all deps build release test run bench screenshot test-windows test-qt5 fuzz clean
+.PHONY: all deps build release test run bench screenshot test-windows test-qt5 fuzz clean \
+        windows dist run-windows bench-windows
 
 all: build
 
@@ -35,6 +36,7 @@ bench: release
 
 screenshot: release
 	scripts/screenshot $(RUN_BUILD)
+	scripts/screenshot-windows
 
 fuzz:
 	scripts/fuzz
@@ -42,8 +44,21 @@ fuzz:
 test-windows:
 	scripts/test-windows
 
+# The Win32 program, cross-built: build-win32/rilvano.exe (32-bit).
+windows:
+	scripts/build-windows i686
+
+dist: windows
+	scripts/dist
+
+run-windows: release
+	scripts/run-windows $(RUN_BUILD)
+
+bench-windows: release
+	scripts/bench-windows $(RUN_BUILD)
+
 test-qt5:
 	scripts/test-qt5
 
 clean:
-	rm -rf $(BUILD) $(RUN_BUILD) build-*
+	rm -rf $(BUILD) $(RUN_BUILD) build-* dist

@@ -48,7 +48,7 @@ wine_probe_32bit() {
 # Argument: yes or no, the probe's answer.
 wine_packages() {
   local with32=$1
-  local list=(wine wine64)
+  local list=(wine wine64 fonts-wine)
   if [ "$with32" = yes ]; then
     list+=(wine32)
   fi
@@ -120,6 +120,7 @@ wine_prefix_create() {
     cat "$dir.wineboot.log" >&2
     return 1
   fi
+  wine_prefix_fonts
   if [ "$driver" = null ]; then
     "$WINE_LOADER_BIN" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$dir.wineboot.log" 2>&1
   fi
@@ -130,6 +131,17 @@ wine_prefix_create() {
     return 1
   fi
   rm -f "$dir.wineboot.log"
+}
+
+# Wine's own fonts (Tahoma, MS Sans Serif, Marlett for the caption buttons)
+# into the prefix: Debian's Wine 8 does not find them in /usr/share/wine/fonts
+# by itself, and without them windows are drawn in DejaVu with letters for
+# the caption buttons.
+wine_prefix_fonts() {
+  local fonts=/usr/share/wine/fonts
+  [ -d "$fonts" ] || return 0
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 }
 
 # COMn of the current prefix opens the given pseudo-terminal (its slave side).
