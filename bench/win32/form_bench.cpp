@@ -1,0 +1,191 @@
+// The whole program on the Win32 view, as rilvano.exe's main builds it, for
+// the figures that must be taken inside the process (scripts/bench-windows
+// runs it under Wine):
+//   startup             shows the window, prints the wall-clock time of its
+//                       first complete paint and exits (the script timed the
+//                       process start)
+//   memory [PORT]       working set after 2 s open and idle on PORT, then
+//                       after 10 MB of raw blocks appended to Text2
+//   roundtrip PORT [N]  N clicks on "Чтение" (default 50), each from the
+//                       handler's entry to the decoded reply in Text8
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "form/frmSerial.h"
+#include "modbus/bytes.h"
+#include "receive/reply.h"
+#include "window/win32/Win32View.h"
+
+namespace {
+
+using rilvano::Control;
+
+double NowMs() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
+
+// Microseconds since 1970, comparable with `date +%s%6N` on the host.
+long long EpochMicroseconds() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  ULARGE_INTEGER t;
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  return static_cast<long long>(t.QuadPart / 10) - 11644473600LL * 1000000LL;
+}
+
+// Under Wine the process is a Linux process: its VmRSS, the figure the Qt
+// window's bench reports too. On Windows the working set.
+double ResidentMb() {
+  if (std::FILE* status = std::fopen("Z:\\proc\\self\\status", "r")) {
+    char line[256];
+    long kb = -1;
+    while (std::fgets(line, sizeof line, status)) {
+      if (std::sscanf(line, "VmRSS: %ld", &kb) == 1) break;
+    }
+    std::fclose(status);
+    if (kb >= 0) return static_cast<double>(kb) / 1024.0;
+  }
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
+}
+
+struct App {
+  rilvano::Win32View view;
+  rilvano::frmSerial form{view};
+  App() {
+    view.Connect({[this](Control c) { form.Click(c); }, [this] { form.TMRComm_Timer(); },
+                  [this] { form.Form_Unload(); }});
+    view.Show(SW_SHOWNORMAL);
+  }
+  ~App() { Click(Control::BTNCloseCom); }
+
+  // Runs the window's loop until `done` holds or `ms` have passed; false on
+  // time-out. `done` is asked after every message: with the 10 ms timer
+  // running a WM_TIMER is always due again, so the queue never runs dry.
+  template <typename Done>
+  bool RunUntil(Done done, double ms) {
+    const double end = NowMs() + ms;
+    for (;;) {
+      if (done()) return true;
+      const double left = end - NowMs();
+      if (left <= 0) return false;
+      MSG msg;
+      if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        Deliver(msg);
+      } else {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+      }
+    }
+  }
+  void Idle(double ms) { RunUntil([] { return false; }, ms); }
+  void Deliver(MSG& msg) {
+    if (!view.PreTranslate(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    view.ThrowPending();
+  }
+  // A click as the system delivers it: BM_CLICK on the button.
+  void Click(Control button) { SendMessageW(view.Handle(button), BM_CLICK, 0, 0); }
+  void Open(const std::string& port) {
+    view.SetText(Control::txt_0, port);
+    Click(Control::BTNOpenCom);
+  }
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+int Startup() {
+  App app;
+  // Every child too, now: the window is complete on the screen when this returns.
+  RedrawWindow(app.view.Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  std::printf("first-paint-epoch-us %lld\n", EpochMicroseconds());
+  return 0;
+}
+
+int Memory(const std::string& port) {
+  App app;
+  if (!port.empty()) app.Open(port);
+  app.Idle(2000);
+  std::printf("resident-idle-mb %.1f\n", ResidentMb());
+  std::string packet;
+  for (unsigned i = 0; i < 255; ++i) packet += rilvano::ByteChar(i);
+  const std::string block = rilvano::receive::RawBlock(packet);
+  std::string chunk;
+  while (chunk.size() < (1U << 20)) chunk += block;
+  std::size_t filled = 0;
+  while (filled < 10U * 1000 * 1000) {
+    app.view.Append(Control::Text2, chunk);
+    filled += chunk.size();
+  }
+  app.Idle(1000);
+  std::printf("resident-10mb-mb %.1f\n", ResidentMb());
+  std::printf("pane-text-mb %.1f\n", static_cast<double>(filled) / 1e6);
+  return 0;
+}
+
+int Roundtrip(const std::string& port, int count) {
+  App app;
+  app.Open(port);
+  app.Idle(300);
+  std::vector<double> times;
+  for (int i = 0; i < count; ++i) {
+    app.Click(Control::Command6);  // Text8 empty: the reply is the only "Good" in it
+    // Start while no tick is blocked in its read: right after one has run.
+    app.Idle(30);
+    double entered = 0;
+    // The handler's entry: the click is delivered now and runs at once.
+    entered = NowMs();
+    app.Click(Control::Command3);
+    const bool got = app.RunUntil(
+        [&] { return app.view.Text(Control::Text8).find(" Good") != std::string::npos; }, 2000);
+    if (!got) {
+      std::printf("roundtrip: no decoded reply within 2 s (request %d); Text8: %s\n", i + 1,
+                  app.view.Text(Control::Text8).c_str());
+      return 1;
+    }
+    times.push_back(NowMs() - entered);
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("roundtrip-ms median %.1f min %.1f p90 %.1f max %.1f n %d\n", Median(times), times.front(),
+              times[times.size() * 9 / 10], times.back(), count);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const std::string port = argc > 2 ? argv[2] : "";
+  int code = 2;
+  if (mode == "startup") {
+    code = Startup();
+  } else if (mode == "memory") {
+    code = Memory(port);
+  } else if (mode == "roundtrip" && !port.empty()) {
+    code = Roundtrip(port, argc > 3 ? std::atoi(argv[3]) : 50);
+  } else {
+    std::fprintf(stderr, "usage: %s startup | memory [PORT] | roundtrip PORT [COUNT]\n", argv[0]);
+  }
+  std::fflush(stdout);
+  return code;
+}
