@@ -322,7 +322,10 @@ struct StepCase {
 
 inline std::vector<StepCase> StepCases() {
   return {{"255", true, " 256"}, {"0", false, "-1"},   {"abc", true, " 1"},      {"-1", true, " 0"},
-          {"2.5", true, " 3.5"}, {"65535", true, " 65536"}, {" 1", false, " 0"}};
+          {"2.5", true, " 3.5"}, {"65535", true, " 65536"}, {" 1", false, " 0"},
+          // No finite number: the field stays, rather than become a text
+          // that the next read takes for register 0.
+          {"1e999", true, "1e999"}, {"-1e999", false, "-1e999"}, {"1e999", false, "1e999"}};
 }
 
 // The step buttons work open and closed and never touch the port.
