@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -19,6 +21,7 @@
 
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
+#include "serial/comm_posix.h"
 #include "tests/support/files.h"
 #include "tests/support/pty.h"
 
@@ -175,6 +178,51 @@ TEST_F(PosixPortTest, FlushKeepsReceivedInput) {
   std::this_thread::sleep_for(milliseconds(30));
   SerialPort::FlushPort();
   EXPECT_EQ(SerialPort::ReadPort(), "abc");
+}
+
+// The status bits a master end in packet mode reports within `waitMs`.
+int PacketStatus(int master, int waitMs) {
+  int status = 0;
+  const auto start = Clock::now();
+  for (;;) {
+    const long long left = waitMs - MillisSince(start);
+    if (left <= 0) break;
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    char buf[512];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    status |= static_cast<unsigned char>(buf[0]);  // TIOCPKT_DATA (0) before data
+  }
+  return status;
+}
+
+// A pty drains at once, so the stuck adapter is planted: a transmit queue
+// that never empties. Flush and Close must give up after the bound and
+// discard what is left (the master end in packet mode sees the discard)
+// rather than wait for ever.
+TEST_F(PosixPortTest, StuckTransmitQueueIsDiscardedAfterABoundedWait) {
+  Open();
+  int packet = 1;
+  ASSERT_EQ(::ioctl(pty.MasterFd(), TIOCPKT, &packet), 0);
+  struct Restore {
+    ~Restore() { comm::SetTransmitQueueProbe(nullptr, {}); }
+  } restore;
+  comm::SetTransmitQueueProbe([](int) { return 8; }, milliseconds(300));
+  for (const bool close : {false, true}) {
+    const char* what = close ? "close" : "flush";
+    ASSERT_EQ(SerialPort::WritePort("stuck"), 5);
+    const auto start = Clock::now();
+    if (close) {
+      EXPECT_NE(SerialPort::ClosePort(), 0);
+    } else {
+      SerialPort::FlushPort();
+    }
+    const auto took = MillisSince(start);
+    EXPECT_GE(took, 300) << what;
+    EXPECT_LT(took, 2500) << what;
+    EXPECT_NE(PacketStatus(pty.MasterFd(), 200) & TIOCPKT_FLUSHWRITE, 0) << what;
+  }
 }
 
 TEST_F(PosixPortTest, InputWaitingBeforeTheOpenIsDiscarded) {
