@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -22,6 +23,7 @@
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
 #include "serial/comm_posix.h"
+#include "tests/support/child.h"
 #include "tests/support/files.h"
 #include "tests/support/pty.h"
 
@@ -119,12 +121,19 @@ TEST_F(PosixPortTest, LineIsRaw8N1WithoutFlowControl) {
 }
 
 #if defined(__linux__)
-TEST_F(PosixPortTest, RateOutsideTheTableIsSetExactly) {
-  Open("12345,n,8,1");
-  EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), 12345u);
-  SerialPort::ClosePort();
-  Open("115200,n,8,1");
-  EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), 115200u);
+// A pty keeps the speed it was given, and the kernel reads it back as a number
+// (termios2): each standard rate must come back as itself, not as a
+// neighbouring row of the table, and so must a rate outside it.
+TEST_F(PosixPortTest, EveryRateIsSetAsAsked) {
+  for (const std::uint32_t rate :
+       {50u,      75u,      110u,     134u,     150u,     200u,     300u,     600u,     1200u,    1800u,
+        2400u,    4800u,    9600u,    19200u,   38400u,   57600u,   115200u,  230400u,  460800u,  500000u,
+        576000u,  921600u,  1000000u, 1152000u, 1500000u, 2000000u, 2500000u, 3000000u, 3500000u, 4000000u,
+        12345u}) {
+    Open(std::to_string(rate) + ",n,8,1");
+    EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), rate);
+    SerialPort::ClosePort();
+  }
 }
 #endif
 
@@ -162,6 +171,30 @@ INSTANTIATE_TEST_SUITE_P(Pauses, ReplyPauseTest,
                          ::testing::Values(PauseCase{5, {std::string("\x01\x03\x02\x12\x34\xB5\x33", 7)}},
                                            PauseCase{60, {std::string("\x01\x03\x02", 3), "\x12\x34\xB5\x33"}}),
                          [](const auto& info) { return "Pause" + std::to_string(info.param.pauseMs) + "ms"; });
+
+// The quiet time counts from the last byte, not the first: a reply trickling
+// in at one byte every 8 ms (a slow line, a USB adapter) takes longer than
+// 20 ms and must still arrive as one packet. One clean run of three, as above.
+TEST_F(PosixPortTest, TricklingReplyArrivesAsOnePacket) {
+  Open();
+  const std::string reply("\x01\x03\x02\x12\x34\xB5\x33", 7);
+  std::vector<std::string> reads;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::thread device([&] {
+      std::this_thread::sleep_for(milliseconds(40));
+      for (char byte : reply) {
+        pty.Send(std::string(1, byte));
+        std::this_thread::sleep_for(milliseconds(8));
+      }
+    });
+    reads = ReadsFor(reply.size(), 4);
+    device.join();
+    if (reads == std::vector<std::string>{reply}) break;
+    while (!SerialPort::ReadPort().empty()) {
+    }
+  }
+  EXPECT_EQ(reads, std::vector<std::string>{reply});
+}
 
 TEST_F(PosixPortTest, IdleReadEndsEmptyAfterTheTotalTimeout) {
   Open();
@@ -264,6 +297,37 @@ TEST_F(PosixPortTest, PortHeldByAnotherProgramFailsSilently) {
   waitpid(holder, nullptr, 0);
   ::close(ready[0]);
   Open();  // free again once the holder let go
+}
+
+// The lock only stops programs that take it too; a plain open() by another
+// unprivileged program must meet the exclusive mode of the terminal.
+TEST_F(PosixPortTest, HeldPortRefusesAPlainOpenWithEbusy) {
+  ASSERT_EQ(::chmod(pty.Path().c_str(), 0666), 0);  // so only the hold can refuse
+  const std::string path = pty.Path();
+  auto plainOpen = [&path] {
+    if (!test::DropRoot()) return 100;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) return 0;
+    return errno;
+  };
+  Open();
+  EXPECT_EQ(test::InChild(plainOpen), EBUSY);
+  SerialPort::ClosePort();
+  EXPECT_EQ(test::InChild(plainOpen), 0);  // let go, it opens
+}
+
+// The name check lets "PTSn:" through; the descriptor check must still refuse
+// a terminal that is the controlling terminal of the program itself.
+TEST_F(PosixPortTest, OwnControllingTerminalIsRefused) {
+  const std::string path = pty.Path(), name = pty.PortName();
+  const int result = test::InChild([&] {
+    if (::setsid() < 0) return 100;
+    const int tty = ::open(path.c_str(), O_RDWR);  // a session leader's first terminal
+    if (tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) != 0 || ::tcgetsid(tty) != ::getsid(0)) return 101;
+    return SerialPort::OpenPort(name, "9600,n,8,1") == 0 && SerialPort::PortHandle == comm::kInvalidHandle ? 0 : 1;
+  });
+  EXPECT_EQ(result, 0);
+  Open();  // not ours: it opens
 }
 
 TEST_F(PosixPortTest, MissingDeviceFailsSilently) {
