@@ -11,39 +11,17 @@
 #include "form/logfile.h"
 #include "modbus/bytes.h"
 #include "serial/SerialPort.h"
+#include "tests/form/recording_driver.h"
 #include "tests/form/view_cases.h"
 #include "tests/support/bytes.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/files.h"
 #include "tests/support/form_seam.h"
-#include "tests/support/recording_view.h"
 
 namespace rilvano {
 namespace {
 
-using test::RecordingView;
-
-class RecordingDriver : public test::ViewDriver {
- public:
-  RecordingView view;
-  frmSerial window{view};
-
-  frmSerial& form() override { return window; }
-  void Type(Control box, const std::string& utf8) override {
-    if (view.Enabled(box)) view.SetText(box, utf8);
-  }
-  void Click(Control button) override {
-    if (view.Enabled(button)) window.Click(button);
-  }
-  std::string Text(Control control) override { return view.Text(control); }
-  bool Enabled(Control control) override { return view.Enabled(control); }
-  std::uint32_t Lamp() override { return view.LampColor(); }
-  // Whole ticks of the running timer; no waiting.
-  void RunFor(int ms) override {
-    for (int t = 0; t < ms && view.TimerRunning(); t += view.timerInterval) window.TMRComm_Timer();
-  }
-  void Close() override { window.Form_Unload(); }
-};
+using test::RecordingDriver;
 
 class RecordingCases : public test::ViewCaseTest {};
 
