@@ -16,7 +16,7 @@
 #include "tests/receive/reply_cases.h"
 #include "tests/support/fake_platform.h"
 #include "tests/window/harness.h"
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 namespace rilvano {
 namespace {
@@ -53,10 +53,10 @@ class WindowTest : public test::TempDirTest {
     }
     return {};
   }
-  void Open(frmSerial& w, const std::string& port, const char* address) {
+  void Open(QtView& w, const std::string& port, const char* address) {
     w.txt_0->setText(QString::fromStdString(port));
     w.Text1->setText(QString::fromUtf8(address));
-    w.BTNOpenCom_Click();
+    w.form.BTNOpenCom_Click();
     w.TMRComm->stop();  // the test drives the ticks itself
   }
 };
@@ -65,13 +65,13 @@ class PtyWindowTest : public WindowTest {
  protected:
   // Feeds one packet, closes, and checks the log's last entries byte for byte.
   // Returns the information pane as it was before Close emptied it.
-  std::string ReceiveAndCheckLog(frmSerial& w, const char* address, const std::string& packet, const std::string& text) {
+  std::string ReceiveAndCheckLog(QtView& w, const char* address, const std::string& packet, const std::string& text) {
     test::PtyPair pty;
     Open(w, pty.PortName(), address);
     pty.Send(packet);
-    w.TMRComm_Timer();
-    const std::string info = frmSerial::PaneText(w.Text2);
-    w.BTNCloseCom_Click();
+    w.form.TMRComm_Timer();
+    const std::string info = QtView::PaneText(w.Text2);
+    w.form.BTNCloseCom_Click();
 
     const std::string log = TakeLog();
     const std::string tail = RawBlockLogBytes(packet) + (text.empty() ? "" : Utf8ToCp1251(text) + "\r\n");
@@ -89,13 +89,13 @@ class PtyReceive : public PtyWindowTest, public ::testing::WithParamInterface<Re
 
 TEST_P(PtyReceive, PanesAndLogByteForByte) {
   const ReplyCase& c = GetParam();
-  frmSerial w;
+  QtView w;
   const std::string info = ReceiveAndCheckLog(w, "1", c.packet, c.text);
   const std::string line = c.text.empty() ? "" : PaneView(c.text + "\r\n");
   using K = receive::ReplyKind;
   EXPECT_EQ(info, RawBlockPane(c.packet) + (c.kind == K::Exception ? line : ""));
-  EXPECT_EQ(frmSerial::PaneText(w.Text6), c.kind == K::WriteEcho ? line : "");
-  EXPECT_EQ(frmSerial::PaneText(w.Text8), c.kind == K::ReadReply ? line : "");
+  EXPECT_EQ(QtView::PaneText(w.Text6), c.kind == K::WriteEcho ? line : "");
+  EXPECT_EQ(QtView::PaneText(w.Text8), c.kind == K::ReadReply ? line : "");
 }
 
 const auto kName = [](const auto& info) { return std::string(info.param.name); };
@@ -106,16 +106,16 @@ INSTANTIATE_TEST_SUITE_P(ShortPackets, PtyReceive, ::testing::ValuesIn(test::Sho
 // Another slave, or an address no byte can equal: shown and logged raw only.
 TEST_F(PtyWindowTest, OtherAddressesGetTheRawBlockOnly) {
   for (const char* address : {"2", "1.5", ""}) {
-    frmSerial w;
+    QtView w;
     const std::string packet = FromHex("01 03 02 12 34 B5 33");
     EXPECT_EQ(ReceiveAndCheckLog(w, address, packet, ""), RawBlockPane(packet)) << address;
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), "") << address;
+    EXPECT_EQ(QtView::PaneText(w.Text8), "") << address;
   }
 }
 
 TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
   test::PtyPair pty;
-  frmSerial w;
+  QtView w;
   Open(w, pty.PortName(), "1");
 
   // 40 ms of silence is past the 20 ms inter-byte time-out: two reads.
@@ -124,21 +124,21 @@ TEST_F(WindowTest, PauseSplitsAReplyAndBackToBackRepliesShareOneRead) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     pty.Send(FromHex("34 B5 33"));
   });
-  w.TMRComm_Timer();
-  w.TMRComm_Timer();
+  w.form.TMRComm_Timer();
+  w.form.TMRComm_Timer();
   slave.join();
-  EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(FromHex("01 03 02 12")) + RawBlockPane(FromHex("34 B5 33")));
-  EXPECT_EQ(frmSerial::PaneText(w.Text8), "");  // neither piece is a whole reply
+  EXPECT_EQ(QtView::PaneText(w.Text2), RawBlockPane(FromHex("01 03 02 12")) + RawBlockPane(FromHex("34 B5 33")));
+  EXPECT_EQ(QtView::PaneText(w.Text8), "");  // neither piece is a whole reply
 
   // Without a pause: one read, decoded from the first header, CRC checked
   // against the last two bytes of the whole read.
-  w.Command7_Click();
+  w.form.Command7_Click();
   const std::string both = FromHex("01 03 02 12 34 B5 33 01 06 00 10 12 34 85 78");
   pty.Send(both);
-  w.TMRComm_Timer();
-  EXPECT_EQ(frmSerial::PaneText(w.Text2), RawBlockPane(both));
-  EXPECT_EQ(frmSerial::PaneText(w.Text8), PaneView(kReadHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
-  w.BTNCloseCom_Click();
+  w.form.TMRComm_Timer();
+  EXPECT_EQ(QtView::PaneText(w.Text2), RawBlockPane(both));
+  EXPECT_EQ(QtView::PaneText(w.Text8), PaneView(kReadHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33- Bad  \r\n"));
+  w.form.BTNCloseCom_Click();
 }
 
 class FakeReceive : public WindowTest {
@@ -146,11 +146,11 @@ class FakeReceive : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     SerialPort::SetPlatform(&fake_);
-    window_ = std::make_unique<frmSerial>();
+    window_ = std::make_unique<QtView>();
     Open(*window_, "COM3:", "1");
   }
   void TearDown() override {
-    window_->BTNCloseCom_Click();
+    window_->form.BTNCloseCom_Click();
     window_.reset();
     SerialPort::SetPlatform(nullptr);
     WindowTest::TearDown();
@@ -159,12 +159,12 @@ class FakeReceive : public WindowTest {
   int Tick(const std::string& read) {
     fake_.incoming = read;
     const std::size_t before = fake_.Calls("FlushFileBuffers").size();
-    window_->TMRComm_Timer();
+    window_->form.TMRComm_Timer();
     return static_cast<int>(fake_.Calls("FlushFileBuffers").size() - before);
   }
 
   test::FakePlatform fake_;
-  std::unique_ptr<frmSerial> window_;
+  std::unique_ptr<QtView> window_;
 };
 
 TEST_F(FakeReceive, LampColoursFromTickToTick) {
@@ -179,9 +179,9 @@ TEST_F(FakeReceive, LampColoursFromTickToTick) {
                                    {other, "", white},     {white, packet, red},  {grey, packet, red},
                                    {red, packet, red},     {other, packet, red}};
   for (const Case& c : table) {
-    window_->SetPicFillColor(c.before);
+    window_->SetLampColor(c.before);
     Tick(c.read);
-    EXPECT_EQ(window_->PicFillColor(), c.after) << std::hex << c.before << " read " << c.read.size();
+    EXPECT_EQ(window_->LampColor(), c.after) << std::hex << c.before << " read " << c.read.size();
   }
 }
 

@@ -10,7 +10,7 @@
 #include "requests/requests.h"
 #include "tests/requests/request_cases.h"
 #include "tests/window/harness.h"
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 namespace rilvano {
 namespace {
@@ -41,7 +41,7 @@ class SendWindow : public test::TempDirTest {
  protected:
   void SetUp() override {
     test::TempDirTest::SetUp();
-    w = std::make_unique<frmSerial>();
+    w = std::make_unique<QtView>();
   }
   void TearDown() override {
     w.reset();
@@ -101,7 +101,7 @@ class SendWindow : public test::TempDirTest {
 
   test::BoxCapture boxes;
   test::PtyPair pty;
-  std::unique_ptr<frmSerial> w;
+  std::unique_ptr<QtView> w;
 
  private:
   std::string port_;
@@ -131,9 +131,9 @@ TEST_P(SendTable, WireEchoAndLog) {
 
   const std::string frame = test::FromHex(c.frame);
   EXPECT_EQ(HexList(pty.Receive()), HexList(frame));
-  EXPECT_EQ(HexList(w->Packet), HexList(frame));
+  EXPECT_EQ(HexList(w->form.Packet), HexList(frame));
   const std::string echo = "\n" + kHeaderUtf8 + c.frame + " " + (c.command == Command::Info ? "\n\n" : "");
-  EXPECT_EQ(frmSerial::PaneText(Pane(c.command)), echo);
+  EXPECT_EQ(QtView::PaneText(Pane(c.command)), echo);
   EXPECT_TRUE(boxes.boxes.empty());
   ExpectLogTail(CloseAndReadLog(), {c.frame});
 }
@@ -146,15 +146,15 @@ TEST_P(RefusalWindow, OneBoxAndNothingElse) {
   const auto& c = GetParam();
   Open();
   SetFields(c.command, c.slave, c.first, c.second);
-  w->Packet = "before";
-  w->NumValue = w->Word1Hi = w->Word1Lo = w->Word2Hi = w->Word2Lo = 7;
+  w->form.Packet = "before";
+  w->form.NumValue = w->form.Word1Hi = w->form.Word1Lo = w->form.Word2Hi = w->form.Word2Lo = 7;
   Button(c.command)->click();
 
   EXPECT_EQ(pty.Receive(300, 50), "");
-  EXPECT_EQ(w->Packet, "before");
-  EXPECT_EQ((RequestNumbers{w->NumValue, w->Word1Hi, w->Word1Lo, w->Word2Hi, w->Word2Lo}),
+  EXPECT_EQ(w->form.Packet, "before");
+  EXPECT_EQ((RequestNumbers{w->form.NumValue, w->form.Word1Hi, w->form.Word1Lo, w->form.Word2Hi, w->form.Word2Lo}),
             (RequestNumbers{7, 7, 7, 7, 7}));
-  EXPECT_EQ(frmSerial::PaneText(Pane(c.command)), "");
+  EXPECT_EQ(QtView::PaneText(Pane(c.command)), "");
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].title, std::string(kRefusalTitle));
   EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Warning);
@@ -173,7 +173,7 @@ TEST_F(SendWindow, TwoSendsIntoAnEmptyPane) {
   w->Command3->click();
 
   EXPECT_EQ(HexList(pty.Receive()), "01 03 00 00 00 01 84 0A 01 03 00 0A 00 01 A4 08 ");
-  EXPECT_EQ(frmSerial::PaneText(w->Text8),
+  EXPECT_EQ(QtView::PaneText(w->Text8),
             "\n" + kHeaderUtf8 + "01 03 00 00 00 01 84 0A \n" + kHeaderUtf8 + "01 03 00 0A 00 01 A4 08 ");
   ExpectLogTail(CloseAndReadLog(), {"01 03 00 00 00 01 84 0A", "01 03 00 0A 00 01 A4 08"});
 }
@@ -182,25 +182,25 @@ TEST_F(SendWindow, TypedPaneTextStaysInFront) {
   Open();
   w->Text6->setPlainText("mine");
   w->Command1->click();
-  EXPECT_EQ(frmSerial::PaneText(w->Text6), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
-  EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
-  EXPECT_EQ(frmSerial::PaneText(w->Text2), "");
+  EXPECT_EQ(QtView::PaneText(w->Text6), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
+  EXPECT_EQ(QtView::PaneText(w->Text8), "");
+  EXPECT_EQ(QtView::PaneText(w->Text2), "");
 }
 
 TEST_F(SendWindow, FailedOpenStillEchoesAndLogsWithoutABox) {
   Open("PTS99999:");
   w->Command2->click();
-  EXPECT_EQ(frmSerial::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
+  EXPECT_EQ(QtView::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
   EXPECT_TRUE(boxes.boxes.empty());
   ExpectLogTail(CloseAndReadLog(), {"01 11 C0 2C"});
 }
 
 TEST_F(SendWindow, CharWriteKeepsWord2HiInTheWindow) {
   Open();
-  w->Word2Hi = 77;
+  w->form.Word2Hi = 77;
   SetFields(Command::CharWrite, "1", "10", "z9");
   w->Command4->click();
-  EXPECT_EQ((RequestNumbers{w->NumValue, w->Word1Hi, w->Word1Lo, w->Word2Hi, w->Word2Lo}),
+  EXPECT_EQ((RequestNumbers{w->form.NumValue, w->form.Word1Hi, w->form.Word1Lo, w->form.Word2Hi, w->form.Word2Lo}),
             (RequestNumbers{0x39, 0, 10, 77, 0x7A}));
 }
 
@@ -222,7 +222,7 @@ TEST_P(StepTable, RewritesText7Only) {
   w->Text7->setText(QString::fromUtf8(c.before));
   (c.up ? w->Command8 : w->Command9)->click();
   EXPECT_EQ(w->Text7->text().toStdString(), c.after);
-  EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
+  EXPECT_EQ(QtView::PaneText(w->Text8), "");
   EXPECT_TRUE(boxes.boxes.empty());
 }
 

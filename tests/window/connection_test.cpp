@@ -18,8 +18,8 @@
 #include "serial/SerialPort.h"
 #include "tests/support/fake_platform.h"
 #include "tests/window/harness.h"
-#include "window/frmSerial.h"
-#include "window/timetext.h"
+#include "window/qt/QtView.h"
+#include "window/qt/timetext.h"
 
 namespace rilvano {
 namespace {
@@ -63,7 +63,7 @@ class ConnectionTest : public test::TempDirTest {
     test::TempDirTest::SetUp();
     platform.createOk = false;  // only the names in `existing` open
     SerialPort::SetPlatform(&platform);
-    w = std::make_unique<frmSerial>();
+    w = std::make_unique<QtView>();
     w->show();
   }
   void TearDown() override {
@@ -103,7 +103,7 @@ class ConnectionTest : public test::TempDirTest {
 
   test::FakePlatform platform;
   BoxCapture boxes;
-  std::unique_ptr<frmSerial> w;
+  std::unique_ptr<QtView> w;
 };
 
 TEST_F(ConnectionTest, OpenOnMissingPortWritesHeaderFirstAndStillOpens) {
@@ -116,13 +116,13 @@ TEST_F(ConnectionTest, OpenOnMissingPortWritesHeaderFirstAndStillOpens) {
   EXPECT_EQ(platform.Calls("CreateFile"), std::vector<std::string>{"COM9:"});
   EXPECT_TRUE(IsOpenState());
   EXPECT_TRUE(boxes.boxes.empty());
-  EXPECT_EQ(w->NewLine, "\r\n");
-  EXPECT_EQ(w->LogFile, 1);
+  EXPECT_EQ(w->form.NewLine, "\r\n");
+  EXPECT_EQ(w->form.LogFile, 1);
   const QLocale locale = QLocale::system();
-  EXPECT_TRUE(w->StartTime == GeneralDateText(before, locale).toStdString() ||
-              w->StartTime == GeneralDateText(after, locale).toStdString())
-      << w->StartTime;
-  EXPECT_EQ(logAtPortOpen, Header(w->StartTime));
+  EXPECT_TRUE(w->form.StartTime == GeneralDateText(before, locale).toStdString() ||
+              w->form.StartTime == GeneralDateText(after, locale).toStdString())
+      << w->form.StartTime;
+  EXPECT_EQ(logAtPortOpen, Header(w->form.StartTime));
   EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM9.txt"), 1);
 
   w->Text2->setPlainText("info");
@@ -130,11 +130,11 @@ TEST_F(ConnectionTest, OpenOnMissingPortWritesHeaderFirstAndStillOpens) {
   w->Text8->setPlainText("read");
   Close();
   EXPECT_FALSE(IsOpenState());
-  EXPECT_EQ(frmSerial::PaneText(w->Text2), "");
-  EXPECT_EQ(frmSerial::PaneText(w->Text6), "write");
-  EXPECT_EQ(frmSerial::PaneText(w->Text8), "read");
+  EXPECT_EQ(QtView::PaneText(w->Text2), "");
+  EXPECT_EQ(QtView::PaneText(w->Text6), "write");
+  EXPECT_EQ(QtView::PaneText(w->Text8), "read");
   EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM9.txt"), 0);
-  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM9.txt"), Header(w->StartTime));
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM9.txt"), Header(w->form.StartTime));
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -143,7 +143,7 @@ TEST_F(ConnectionTest, EachOpenAppendsAHeaderToTheLogOfItsFirstFourCharacters) {
   { std::ofstream("Rilvano_log_COM1.txt", std::ios::binary) << expected; }
   for (const char* port : {"COM10:", "COM1:", "COM10:"}) {
     Open(port);
-    expected += Header(w->StartTime);
+    expected += Header(w->form.StartTime);
     Close();
   }
   EXPECT_EQ(LogFilesHere(), std::vector<std::string>{"Rilvano_log_COM1.txt"});
@@ -172,12 +172,12 @@ TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
       ExpectLastBox(1, "Error#1001", BoxIcon::Critical, {"путь не найден"});
       EXPECT_FALSE(IsOpenState());
       EXPECT_TRUE(platform.Calls("CreateFile").empty()) << "port opened after a failed log";
-      EXPECT_EQ(w->NewLine, "\r\n");
+      EXPECT_EQ(w->form.NewLine, "\r\n");
     } else {
       EXPECT_TRUE(boxes.boxes.empty());
       EXPECT_TRUE(IsOpenState());
       EXPECT_EQ(platform.Calls("CreateFile"), std::vector<std::string>{c.port});
-      EXPECT_EQ(ReadFileBytes(c.logName), Header(w->StartTime));
+      EXPECT_EQ(ReadFileBytes(c.logName), Header(w->form.StartTime));
       Close();
       fs::remove(c.logName);
     }
@@ -209,7 +209,7 @@ TEST_F(ConnectionTest, DriverMessagesAreBoxesTitledWithTheProgramName) {
 TEST_F(ConnectionTest, CloseAndUnloadRunTheirStepsInOrder) {
   platform.existing = {"COM3:"};
   Open("COM3:");
-  w->AppendPane(w->Text2, "info");
+  w->form.AppendPane(Control::Text2, "info");
   bool timerStopped = false, paneCleared = false;
   int logOpenAtClosePort = -1;
   platform.onClose = [&] {
@@ -242,13 +242,13 @@ TEST_F(ConnectionTest, UnloadWithoutOpenReportsNothing) {
 
 TEST_F(ConnectionTest, LogGetsExactWindows1251BytesAndCrLf) {
   Open("COM3:");
-  const std::string header = Header(w->StartTime);
-  w->LogLine("12:0:5.30");
-  w->LogItem("Отправка пакета:   ");
-  for (const char* pair : {"01 ", "00 ", "FF "}) w->LogItem(pair);
-  w->LogLine("");
-  w->LogLine("Принят пакет:\r\n" + Cp1251ToUtf8("\x34\xB5\x98\xFF") + "\r\n34 B5 98 FF \r\n");
-  w->LogLine("\r\n#=0 Данные= 4660 ✓ё€");  // outside the code page: "?"
+  const std::string header = Header(w->form.StartTime);
+  w->form.LogLine("12:0:5.30");
+  w->form.LogItem("Отправка пакета:   ");
+  for (const char* pair : {"01 ", "00 ", "FF "}) w->form.LogItem(pair);
+  w->form.LogLine("");
+  w->form.LogLine("Принят пакет:\r\n" + Cp1251ToUtf8("\x34\xB5\x98\xFF") + "\r\n34 B5 98 FF \r\n");
+  w->form.LogLine("\r\n#=0 Данные= 4660 ✓ё€");  // outside the code page: "?"
   // Written through at once: readable before Close.
   const std::string expected = header + "12:0:5.30\r\n" +
                                "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   01 00 FF \r\n" +
@@ -272,7 +272,7 @@ TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpe
   EXPECT_EQ(OpenDescriptorsTo("/dev/full"), 0);
   EXPECT_EQ(boxes.boxes.size(), 1u);
   EXPECT_TRUE(IsOpenState());
-  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), Header(w->StartTime));
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), Header(w->form.StartTime));
 }
 
 // Points the log's open descriptor at /dev/full while alive: a disk that
@@ -305,14 +305,14 @@ TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
     {
       DiskFull full("Rilvano_log_COM3.txt");
       ASSERT_TRUE(full.Found());
-      w->LogLine("0:0:0.1");
-      w->LogItem("Отправка пакета:   ");
-      w->LogLine("");
-      w->AppendPane(w->Text8, "still shown");
+      w->form.LogLine("0:0:0.1");
+      w->form.LogItem("Отправка пакета:   ");
+      w->form.LogLine("");
+      w->form.AppendPane(Control::Text8, "still shown");
     }
     ExpectLastBox(run, "Rilvano", BoxIcon::Warning, {"Не удалось записать в файл журнала", "нет места на диске"});
     EXPECT_TRUE(IsOpenState());
-    w->LogLine("after");  // writes work again once there is room
+    w->form.LogLine("after");  // writes work again once there is room
     EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt").substr(size), "after\r\n");
     Close();
   }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/support/files.h"
-#include "window/logfile.h"
+#include "form/logfile.h"
 
 namespace rilvano {
 namespace {
