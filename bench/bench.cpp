@@ -32,7 +32,7 @@
 #include "modbus/cp1251.h"
 #include "receive/reply.h"
 #include "tests/e2e/process.h"
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 namespace rilvano::bench {
 namespace {
@@ -110,9 +110,9 @@ long RssKb() {
   return -1;
 }
 
-void OpenOn(frmSerial& w, const std::string& port) {
+void OpenOn(QtView& w, const std::string& port) {
   w.txt_0->setText(QString::fromStdString(port));
-  w.BTNOpenCom_Click();
+  w.form.BTNOpenCom_Click();
 }
 
 bool EndsWith(const std::string& s, const std::string& tail) {
@@ -128,12 +128,12 @@ int RoundTrip() {
   std::vector<double> waits;
   std::vector<double> waitTotals;
   {
-    frmSerial w;
+    QtView w;
     w.show();
     OpenOn(w, sim.Port());
     double changed = 0;
     QObject::connect(w.Text8->document(), &QTextDocument::contentsChanged, [&] { changed = NowMs(); });
-    const auto decoded = [&] { return EndsWith(frmSerial::PaneText(w.Text8), "Good\n\n"); };
+    const auto decoded = [&] { return EndsWith(QtView::PaneText(w.Text8), "Good\n\n"); };
     RunFor(300);
 
     // Clicks that find the window free: the pure round trip.
@@ -177,7 +177,7 @@ int RoundTrip() {
       waitTotals.push_back(changed - landed);
       w.Command6->click();
     }
-    w.BTNCloseCom_Click();
+    w.form.BTNCloseCom_Click();
   }
 
   // mbpoll on the same simulator, as a process per request (what an operator
@@ -234,7 +234,7 @@ int RoundTrip() {
 int IdleCpu() {
   std::printf("\n[2] Idle cost: the open window polling a quiet port for 10 s\n");
   Simulator sim({});
-  frmSerial w;
+  QtView w;
   w.show();
   OpenOn(w, sim.Port());
   RunFor(1000);
@@ -244,7 +244,7 @@ int IdleCpu() {
   const double cpu = CpuMs() - cpu0;
   const double wall = NowMs() - wall0;
   const double share = cpu / wall * 100;
-  w.BTNCloseCom_Click();
+  w.form.BTNCloseCom_Click();
   std::printf("  CPU time %.1f ms over %.1f s: %.3f%% of one core\n", cpu, wall / 1e3, share);
   Verdict(share < 1.0, "under 1% of one core");
   return 0;
@@ -254,7 +254,7 @@ int IdleCpu() {
 
 int PaneGrowth() {
   std::printf("\n[3] Pane growth: append one raw block (255-byte packet) to Text2\n");
-  frmSerial w;
+  QtView w;
   w.show();
   RunFor(100);
   std::string packet;
@@ -264,7 +264,7 @@ int PaneGrowth() {
   // One append with the repaint it causes.
   const auto appendOnce = [&] {
     const double start = NowMs();
-    w.AppendPane(w.Text2, block);
+    w.form.AppendPane(Control::Text2, block);
     QCoreApplication::processEvents();
     return NowMs() - start;
   };
@@ -281,7 +281,7 @@ int PaneGrowth() {
   std::string chunk;
   while (chunk.size() < (1U << 20)) chunk += block;
   while (filled < 10U * 1000 * 1000) {
-    w.AppendPane(w.Text2, chunk);
+    w.form.AppendPane(Control::Text2, chunk);
     filled += chunk.size();
   }
   QCoreApplication::processEvents();
@@ -334,7 +334,7 @@ int Streaming(int seconds) {
   double longestGap = 0;
   std::size_t changes = 0;
   {
-    frmSerial w;
+    QtView w;
     w.show();
     OpenOn(w, sim.Port());
     double last = 0;
@@ -357,7 +357,7 @@ int Streaming(int seconds) {
     poll.start(20);
     RunUntil([&] { return !done.empty() && NowMs() - last > 1000; }, 20000, 20);
     measuring = false;  // Close empties the pane
-    w.BTNCloseCom_Click();
+    w.form.BTNCloseCom_Click();
   }
   std::string log;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -398,7 +398,7 @@ int Streaming(int seconds) {
 // given a port, its resident size open and idle, then with 10 MB in Text2.
 int StartupChild(int argc, char** argv) {
   QApplication app(argc, argv);
-  frmSerial w;
+  QtView w;
   w.show();
   bool painted = false;
   struct PaintSpy : QObject {
@@ -423,10 +423,10 @@ int StartupChild(int argc, char** argv) {
     line += "\r\n";
     std::string chunk;
     while (chunk.size() < (1U << 20)) chunk += line;
-    for (std::size_t filled = 0; filled < 10U * 1000 * 1000; filled += chunk.size()) w.AppendPane(w.Text2, chunk);
+    for (std::size_t filled = 0; filled < 10U * 1000 * 1000; filled += chunk.size()) w.form.AppendPane(Control::Text2, chunk);
     RunFor(1000);
     std::printf("rss-10mb %ld\n", RssKb());
-    w.BTNCloseCom_Click();
+    w.form.BTNCloseCom_Click();
   }
   return 0;
 }

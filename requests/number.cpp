@@ -112,7 +112,11 @@ std::string NumberText(double value) {
   } else {
     std::snprintf(buffer, sizeof buffer, "%.15G", magnitude);
   }
-  return sign + std::string(buffer);
+  // Appended rather than `sign + std::string(...)`: GCC 12 at -O2 warns
+  // falsely (-Wrestrict) about the operator+ form.
+  std::string text(sign);
+  text += buffer;
+  return text;
 }
 
 }  // namespace rilvano

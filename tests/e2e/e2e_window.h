@@ -16,7 +16,7 @@
 #include "tests/receive/reply_cases.h"
 #include "tests/support/bytes.h"
 #include "tests/window/harness.h"
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 namespace rilvano::e2e {
 
@@ -56,7 +56,7 @@ struct Transcript {
 
 class WindowE2E : public test::TempDirTest {
  protected:
-  void Open(frmSerial& w, const std::string& port) {
+  void Open(QtView& w, const std::string& port) {
     w.txt_0->setText(QString::fromStdString(port));
     w.BTNOpenCom->click();
     ASSERT_TRUE(w.TMRComm->isActive());
@@ -68,17 +68,17 @@ class WindowE2E : public test::TempDirTest {
     button->click();
     return test::ProcessEventsUntil(
         [&] {
-          const std::string text = frmSerial::PaneText(pane);
+          const std::string text = QtView::PaneText(pane);
           return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
         },
         timeoutMs);
   }
 
   // The three panes hold exactly what the transcript says.
-  static void ExpectPanes(frmSerial& w, const Transcript& t) {
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), PaneView(t.read));
-    EXPECT_EQ(frmSerial::PaneText(w.Text6), PaneView(t.write));
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), PaneView(t.info));
+  static void ExpectPanes(QtView& w, const Transcript& t) {
+    EXPECT_EQ(QtView::PaneText(w.Text8), PaneView(t.read));
+    EXPECT_EQ(QtView::PaneText(w.Text6), PaneView(t.write));
+    EXPECT_EQ(QtView::PaneText(w.Text2), PaneView(t.info));
   }
 
   // The log of port `port` after Close, in UTF-8 with time stamps as "T"

@@ -44,19 +44,19 @@ TEST_F(WindowAgainstLibmodbus, ReadWriteAndOutOfRangeRead) {
   t.Answered(t.read, f3, r3, read3);
   t.Refused(t.read, Sealed({1, 3, 0, 16, 0, 1}), Sealed({1, 0x83, 2}));
   {
-    frmSerial w;
+    QtView w;
     w.show();
     Open(w, port);
     w.Text9->setText("2");
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(read1 + "\r\n"))) << frmSerial::PaneText(w.Text8);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(read1 + "\r\n"))) << QtView::PaneText(w.Text8);
     w.Text4->setText("3");
     w.Text5->setText("4660");
-    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(echo2 + "\r\n"))) << frmSerial::PaneText(w.Text6);
+    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(echo2 + "\r\n"))) << QtView::PaneText(w.Text6);
     w.Text7->setText("3");
     w.Text9->setText("1");
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(read3 + "\r\n"))) << frmSerial::PaneText(w.Text8);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(read3 + "\r\n"))) << QtView::PaneText(w.Text8);
     w.Text7->setText("16");
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, PaneView(kException + "\r\n"))) << frmSerial::PaneText(w.Text2);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, PaneView(kException + "\r\n"))) << QtView::PaneText(w.Text2);
     test::ProcessEventsFor(300);
 
     ExpectPanes(w, t);

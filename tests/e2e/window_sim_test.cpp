@@ -21,7 +21,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
   Simulator sim({"--set", "0=4660"});
   Transcript t;
   {
-    frmSerial w;
+    QtView w;
     w.show();
     Open(w, sim.Port());
 
@@ -30,7 +30,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString r1 = Sealed({1, 3, 2, 0x12, 0x34});
     ASSERT_EQ(HexList(r1), "01 03 02 12 34 B5 33 ");
     t.Answered(t.read, f1, r1, kReadReply1);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(kReadReply1 + "\r\n"))) << frmSerial::PaneText(w.Text8);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(kReadReply1 + "\r\n"))) << QtView::PaneText(w.Text8);
 
     // Numeric write: register 5, value 1000.
     w.Text4->setText("5");
@@ -39,7 +39,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     ASSERT_EQ(HexList(f2), "01 06 00 05 03 E8 99 75 ");
     const std::string echo2 = "\r\nПринят ответ: Адрес ячейки= 5 Данные= 1000 CRC=99 75";
     t.Answered(t.write, f2, f2, echo2);
-    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(echo2 + "\r\n"))) << frmSerial::PaneText(w.Text6);
+    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(echo2 + "\r\n"))) << QtView::PaneText(w.Text6);
 
     // Two-character write into register 1, then "+" and a read of it.
     w.Text4->setText("1");
@@ -48,7 +48,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const std::string echo3 = "\r\nПринят ответ: Адрес ячейки= 1 Данные= 16706 CRC=" + HexList(f3.substr(6, 1)) +
                               HexList(f3.substr(7)).substr(0, 2);
     t.Answered(t.write, f3, f3, echo3);
-    ASSERT_TRUE(ClickAndWait(w.Command4, w.Text6, PaneView(echo3 + "\r\n"))) << frmSerial::PaneText(w.Text6);
+    ASSERT_TRUE(ClickAndWait(w.Command4, w.Text6, PaneView(echo3 + "\r\n"))) << QtView::PaneText(w.Text6);
 
     w.Command8->click();
     ASSERT_EQ(w.Text7->text().toStdString(), " 1");
@@ -57,7 +57,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const std::string reply4 = "\r\nПринят ответ:  Длинна= 2\r\n#= 0 Данные= 16706\r\n CRC=" + HexList(r4.substr(5, 1)) +
                                HexList(r4.substr(6)).substr(0, 2) + " Txt=AB Good\r\n";
     t.Answered(t.read, f4, r4, reply4);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(reply4 + "\r\n"))) << frmSerial::PaneText(w.Text8);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(reply4 + "\r\n"))) << QtView::PaneText(w.Text8);
 
     // Past the last register (100 of them): exception 02.
     w.Text7->setText("99");
@@ -65,7 +65,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString r5 = Sealed({1, 0x83, 2});
     ASSERT_EQ(HexList(r5), "01 83 02 C0 F1 ");
     t.Refused(t.read, Sealed({1, 3, 0, 99, 0, 2}), r5);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, PaneView(kException + "\r\n"))) << frmSerial::PaneText(w.Text2);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, PaneView(kException + "\r\n"))) << QtView::PaneText(w.Text2);
 
     // A write past the last register: exception 02 to function 06.
     w.Text4->setText("100");
@@ -73,7 +73,7 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString r7 = Sealed({1, 0x86, 2});
     t.Refused(t.write, Sealed({1, 6, 0, 100, 0, 1}), r7);
     ASSERT_TRUE(ClickAndWait(w.Command1, w.Text2, PaneView(RawText(r7) + kException + "\r\n")))
-        << frmSerial::PaneText(w.Text2);
+        << QtView::PaneText(w.Text2);
 
     // Device information: the text shows in the raw block only.
     const ByteString f6 = Sealed({1, 0x11});
@@ -81,13 +81,13 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     const ByteString r6 = Sealed({1, 0x11, 13, 1, 0xFF, 'R', 'I', 'L', 'V', 'A', 'N', 'O', '-', 'S', 'I', 'M'});
     t.info += kSentHead + HexList(f6) + "\r\n\r\n" + RawText(r6);
     t.log += SentEntry(f6) + RawEntry(r6);
-    ASSERT_TRUE(ClickAndWait(w.Command2, w.Text2, PaneView(RawText(r6)))) << frmSerial::PaneText(w.Text2);
-    EXPECT_NE(frmSerial::PaneText(w.Text2).find("яRILVANO-SIM"), std::string::npos);
+    ASSERT_TRUE(ClickAndWait(w.Command2, w.Text2, PaneView(RawText(r6)))) << QtView::PaneText(w.Text2);
+    EXPECT_NE(QtView::PaneText(w.Text2).find("яRILVANO-SIM"), std::string::npos);
 
     test::ProcessEventsFor(300);  // nothing more may arrive
     ExpectPanes(w, t);
     w.BTNCloseCom->click();
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), "");
+    EXPECT_EQ(QtView::PaneText(w.Text2), "");
   }
   EXPECT_EQ(MaskedLog(sim.Port()), t.log);
 }
@@ -117,13 +117,13 @@ TEST_P(WindowAgainstFaultySim, ReadShowsWhatTheLineCarried) {
   }
   if (!c.decoded.empty()) log += c.decoded + "\r\n";
   {
-    frmSerial w;
+    QtView w;
     w.show();
     Open(w, sim.Port());
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, PaneView(RawText(c.packets.back())))) << frmSerial::PaneText(w.Text2);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text2, PaneView(RawText(c.packets.back())))) << QtView::PaneText(w.Text2);
     test::ProcessEventsFor(300);
-    EXPECT_EQ(frmSerial::PaneText(w.Text2), PaneView(text2));
-    EXPECT_EQ(frmSerial::PaneText(w.Text8),
+    EXPECT_EQ(QtView::PaneText(w.Text2), PaneView(text2));
+    EXPECT_EQ(QtView::PaneText(w.Text8),
               PaneView(kSentHead + HexList(f1) + c.decoded + (c.decoded.empty() ? "" : "\r\n")));
     w.BTNCloseCom->click();
   }

@@ -1,5 +1,6 @@
-// The request buttons of the real window, offscreen, against a pty: the bytes
-// on the far side, the echo in the pane and the two log lines of each send.
+// Sends of the real window, offscreen, against a pty: the bytes on the far
+// side, the echo in the pane and the two log lines of each send. Each
+// button's frames and refusals are among the shared view cases.
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -10,7 +11,7 @@
 #include "requests/requests.h"
 #include "tests/requests/request_cases.h"
 #include "tests/window/harness.h"
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 namespace rilvano {
 namespace {
@@ -41,7 +42,7 @@ class SendWindow : public test::TempDirTest {
  protected:
   void SetUp() override {
     test::TempDirTest::SetUp();
-    w = std::make_unique<frmSerial>();
+    w = std::make_unique<QtView>();
   }
   void TearDown() override {
     w.reset();
@@ -80,28 +81,9 @@ class SendWindow : public test::TempDirTest {
       case Command::Info: break;
     }
   }
-  QPushButton* Button(Command command) const {
-    switch (command) {
-      case Command::Read: return w->Command3;
-      case Command::Write: return w->Command1;
-      case Command::CharWrite: return w->Command4;
-      case Command::Info: return w->Command2;
-    }
-    return nullptr;
-  }
-  QPlainTextEdit* Pane(Command command) const {
-    switch (command) {
-      case Command::Read: return w->Text8;
-      case Command::Write:
-      case Command::CharWrite: return w->Text6;
-      case Command::Info: return w->Text2;
-    }
-    return nullptr;
-  }
-
   test::BoxCapture boxes;
   test::PtyPair pty;
-  std::unique_ptr<frmSerial> w;
+  std::unique_ptr<QtView> w;
 
  private:
   std::string port_;
@@ -121,51 +103,6 @@ void ExpectLogTail(const std::string& log, const std::vector<std::string>& frame
   EXPECT_EQ(Occurrences(log, kHeaderCp1251), framesHex.size());
 }
 
-class SendTable : public SendWindow, public ::testing::WithParamInterface<test::FrameCase> {};
-
-TEST_P(SendTable, WireEchoAndLog) {
-  const auto& c = GetParam();
-  Open();
-  SetFields(c.command, c.slave, c.first, c.second);
-  Button(c.command)->click();
-
-  const std::string frame = test::FromHex(c.frame);
-  EXPECT_EQ(HexList(pty.Receive()), HexList(frame));
-  EXPECT_EQ(HexList(w->Packet), HexList(frame));
-  const std::string echo = "\n" + kHeaderUtf8 + c.frame + " " + (c.command == Command::Info ? "\n\n" : "");
-  EXPECT_EQ(frmSerial::PaneText(Pane(c.command)), echo);
-  EXPECT_TRUE(boxes.boxes.empty());
-  ExpectLogTail(CloseAndReadLog(), {c.frame});
-}
-
-INSTANTIATE_TEST_SUITE_P(Fields, SendTable, ::testing::ValuesIn(test::FrameCases()));
-
-class RefusalWindow : public SendWindow, public ::testing::WithParamInterface<test::RefusalCase> {};
-
-TEST_P(RefusalWindow, OneBoxAndNothingElse) {
-  const auto& c = GetParam();
-  Open();
-  SetFields(c.command, c.slave, c.first, c.second);
-  w->Packet = "before";
-  w->NumValue = w->Word1Hi = w->Word1Lo = w->Word2Hi = w->Word2Lo = 7;
-  Button(c.command)->click();
-
-  EXPECT_EQ(pty.Receive(300, 50), "");
-  EXPECT_EQ(w->Packet, "before");
-  EXPECT_EQ((RequestNumbers{w->NumValue, w->Word1Hi, w->Word1Lo, w->Word2Hi, w->Word2Lo}),
-            (RequestNumbers{7, 7, 7, 7, 7}));
-  EXPECT_EQ(frmSerial::PaneText(Pane(c.command)), "");
-  ASSERT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(boxes.boxes[0].title, std::string(kRefusalTitle));
-  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Warning);
-  for (const char* fragment : c.says) {
-    EXPECT_NE(boxes.boxes[0].text.find(fragment), std::string::npos) << fragment;
-  }
-  EXPECT_EQ(Occurrences(CloseAndReadLog(), kHeaderCp1251), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Fields, RefusalWindow, ::testing::ValuesIn(test::RefusalCases()));
-
 TEST_F(SendWindow, TwoSendsIntoAnEmptyPane) {
   Open();
   w->Command3->click();
@@ -173,7 +110,7 @@ TEST_F(SendWindow, TwoSendsIntoAnEmptyPane) {
   w->Command3->click();
 
   EXPECT_EQ(HexList(pty.Receive()), "01 03 00 00 00 01 84 0A 01 03 00 0A 00 01 A4 08 ");
-  EXPECT_EQ(frmSerial::PaneText(w->Text8),
+  EXPECT_EQ(QtView::PaneText(w->Text8),
             "\n" + kHeaderUtf8 + "01 03 00 00 00 01 84 0A \n" + kHeaderUtf8 + "01 03 00 0A 00 01 A4 08 ");
   ExpectLogTail(CloseAndReadLog(), {"01 03 00 00 00 01 84 0A", "01 03 00 0A 00 01 A4 08"});
 }
@@ -182,55 +119,27 @@ TEST_F(SendWindow, TypedPaneTextStaysInFront) {
   Open();
   w->Text6->setPlainText("mine");
   w->Command1->click();
-  EXPECT_EQ(frmSerial::PaneText(w->Text6), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
-  EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
-  EXPECT_EQ(frmSerial::PaneText(w->Text2), "");
+  EXPECT_EQ(QtView::PaneText(w->Text6), "mine\n" + kHeaderUtf8 + "01 06 00 00 00 00 89 CA ");
+  EXPECT_EQ(QtView::PaneText(w->Text8), "");
+  EXPECT_EQ(QtView::PaneText(w->Text2), "");
 }
 
 TEST_F(SendWindow, FailedOpenStillEchoesAndLogsWithoutABox) {
   Open("PTS99999:");
   w->Command2->click();
-  EXPECT_EQ(frmSerial::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
+  EXPECT_EQ(QtView::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
   EXPECT_TRUE(boxes.boxes.empty());
   ExpectLogTail(CloseAndReadLog(), {"01 11 C0 2C"});
 }
 
 TEST_F(SendWindow, CharWriteKeepsWord2HiInTheWindow) {
   Open();
-  w->Word2Hi = 77;
+  w->form.Word2Hi = 77;
   SetFields(Command::CharWrite, "1", "10", "z9");
   w->Command4->click();
-  EXPECT_EQ((RequestNumbers{w->NumValue, w->Word1Hi, w->Word1Lo, w->Word2Hi, w->Word2Lo}),
+  EXPECT_EQ((RequestNumbers{w->form.NumValue, w->form.Word1Hi, w->form.Word1Lo, w->form.Word2Hi, w->form.Word2Lo}),
             (RequestNumbers{0x39, 0, 10, 77, 0x7A}));
 }
-
-struct StepCase {
-  const char* before;
-  bool up;
-  const char* after;
-};
-
-std::ostream& operator<<(std::ostream& os, const StepCase& c) {
-  return os << '"' << c.before << '"' << (c.up ? " +" : " -");
-}
-
-class StepTable : public SendWindow, public ::testing::WithParamInterface<StepCase> {};
-
-// While closed: the step buttons work in both states and never touch the port.
-TEST_P(StepTable, RewritesText7Only) {
-  const auto& c = GetParam();
-  w->Text7->setText(QString::fromUtf8(c.before));
-  (c.up ? w->Command8 : w->Command9)->click();
-  EXPECT_EQ(w->Text7->text().toStdString(), c.after);
-  EXPECT_EQ(frmSerial::PaneText(w->Text8), "");
-  EXPECT_TRUE(boxes.boxes.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, StepTable,
-                         ::testing::Values(StepCase{"255", true, " 256"}, StepCase{"0", false, "-1"},
-                                           StepCase{"abc", true, " 1"}, StepCase{"-1", true, " 0"},
-                                           StepCase{"2.5", true, " 3.5"}, StepCase{"65535", true, " 65536"},
-                                           StepCase{" 1", false, " 0"}));
 
 TEST_F(SendWindow, StepThenReadSendsTheNewAddress) {
   w->Text7->setText("255");

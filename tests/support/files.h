@@ -3,13 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace rilvano::test {
@@ -19,11 +16,17 @@ class TempDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_ = std::filesystem::current_path();
-    std::string tmpl = (std::filesystem::temp_directory_path() / "rilvano-test-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) {
-      FAIL() << "mkdtemp: " << std::strerror(errno);
+    // A random name that nobody else holds: create_directory fails on one
+    // that exists. Plain std::filesystem, so the tests also build for Windows.
+    std::random_device seed;
+    std::mt19937_64 generator(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      const auto candidate = base / ("rilvano-test-" + std::to_string(generator() % 100000000000ULL));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) dir_ = candidate;
     }
-    dir_ = tmpl;
+    if (dir_.empty()) FAIL() << "no temporary directory in " << base.string();
     std::filesystem::current_path(dir_);
   }
   void TearDown() override {

@@ -1,5 +1,5 @@
 // The window as the operator meets it: controls, defaults, focus, panes,
-// lamp, message seam, and the time texts of the log.
+// lamp, and the time texts of the log.
 #include <QApplication>
 #include <QDateTime>
 #include <QGroupBox>
@@ -19,15 +19,14 @@
 #include <vector>
 
 #include "tests/window/harness.h"
-#include "window/Lamp.h"
-#include "window/frmSerial.h"
-#include "window/logfile.h"
-#include "window/timetext.h"
+#include "window/qt/Lamp.h"
+#include "window/qt/QtView.h"
+#include "form/logfile.h"
+#include "window/qt/timetext.h"
 
 namespace rilvano {
 namespace {
 
-using test::BoxCapture;
 
 QString Caption(QWidget* w) {
   if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
@@ -106,7 +105,7 @@ class WindowTest : public ::testing::Test {
     test::ProcessEventsUntil([this] { return w.isActiveWindow(); }, 2000);
     QApplication::processEvents();
   }
-  frmSerial w;
+  QtView w;
 };
 
 TEST_F(WindowTest, StartsClosedWithTheDefaultsOfEveryControl) {
@@ -123,9 +122,9 @@ TEST_F(WindowTest, StartsClosedWithTheDefaultsOfEveryControl) {
   EXPECT_EQ(w.Text9->toolTip(), QString::fromUtf8("Сколько ячеек читаем"));
   EXPECT_FALSE(w.TMRComm->isActive());
   EXPECT_EQ(w.TMRComm->interval(), 10);
-  EXPECT_EQ(w.NewLine, "");
-  EXPECT_EQ(w.LogFile, 0);
-  EXPECT_EQ(w.StartTime, "");
+  EXPECT_EQ(w.form.NewLine, "");
+  EXPECT_EQ(w.form.LogFile, 0);
+  EXPECT_EQ(w.form.StartTime, "");
 }
 
 TEST_F(WindowTest, FocusStartsInPortNameAndFollowsTheChain) {
@@ -148,7 +147,7 @@ TEST_F(WindowTest, FocusStartsInPortNameAndFollowsTheChain) {
   w.Text6->setFocus();
   PressKey(w.Text6, Qt::Key_Tab);
   EXPECT_EQ(w.focusWidget(), w.Text7);
-  EXPECT_EQ(frmSerial::PaneText(w.Text6), "");
+  EXPECT_EQ(QtView::PaneText(w.Text6), "");
 }
 
 TEST_F(WindowTest, PanesHaveTheirWrappingAndPlace) {
@@ -181,49 +180,6 @@ TEST_F(WindowTest, PanesHaveTheirWrappingAndPlace) {
   EXPECT_LT(w.Frame3->y(), w.Frame4->y());
 }
 
-TEST_F(WindowTest, SwitchTagsTogglesOnlyTaggedControls) {
-  std::vector<QWidget*> tagged;
-  std::vector<QWidget*> untagged;
-  for (const ControlCase& c : kControls) {
-    (c.tag[0] != '\0' ? tagged : untagged).push_back(w.findChild<QWidget*>(QString::fromUtf8(c.name)));
-  }
-  ASSERT_EQ(tagged.size(), 7u);
-  w.Text10->setEnabled(false);  // an untagged control keeps whatever it has
-  w.SwitchTags();
-  for (const ControlCase& c : kControls) {
-    QWidget* control = w.findChild<QWidget*>(QString::fromUtf8(c.name));
-    const bool expected = c.tag[0] != '\0' ? !c.enabled : (control != w.Text10);
-    EXPECT_EQ(control->isEnabled(), expected) << c.name;
-  }
-  w.SwitchTags();
-  for (const ControlCase& c : kControls) {
-    QWidget* control = w.findChild<QWidget*>(QString::fromUtf8(c.name));
-    EXPECT_EQ(control->isEnabled(), control == w.Text10 ? false : c.enabled) << c.name;
-  }
-}
-
-TEST_F(WindowTest, ClearButtonsEmptyTheirOwnPaneOnly) {
-  struct Case {
-    QPushButton* button;
-    QPlainTextEdit* pane;
-  };
-  for (const Case& c : {Case{w.Command5, w.Text6}, Case{w.Command6, w.Text8}, Case{w.Command7, w.Text2}}) {
-    SCOPED_TRACE(c.button->objectName().toStdString());
-    w.Text2->setPlainText("info");
-    w.Text6->setPlainText("write");
-    w.Text8->setPlainText("read");
-    const std::string before[] = {frmSerial::PaneText(w.Text2), frmSerial::PaneText(w.Text6),
-                                  frmSerial::PaneText(w.Text8)};
-    c.button->click();
-    QPlainTextEdit* panes[] = {w.Text2, w.Text6, w.Text8};
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(frmSerial::PaneText(panes[i]), panes[i] == c.pane ? "" : before[i]);
-    }
-    c.button->click();  // an empty pane stays empty
-    EXPECT_EQ(frmSerial::PaneText(c.pane), "");
-  }
-}
-
 TEST_F(WindowTest, AppendPaneGivesOldTextFollowedByTheAddition) {
   struct Case {
     std::vector<std::string> additions;
@@ -240,22 +196,22 @@ TEST_F(WindowTest, AppendPaneGivesOldTextFollowedByTheAddition) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     w.Text8->clear();
-    for (const std::string& a : c.additions) w.AppendPane(w.Text8, a);
-    EXPECT_EQ(frmSerial::PaneText(w.Text8), c.expected);
+    for (const std::string& a : c.additions) w.form.AppendPane(Control::Text8, a);
+    EXPECT_EQ(QtView::PaneText(w.Text8), c.expected);
   }
 }
 
 TEST_F(WindowTest, TypedTextStaysAndAdditionsGoAfterIt) {
-  w.AppendPane(w.Text6, "first\r\n");
+  w.form.AppendPane(Control::Text6, "first\r\n");
   w.Text6->setFocus();
   w.Text6->moveCursor(QTextCursor::Start);
   Type(w.Text6, "typed ");
-  w.AppendPane(w.Text6, "second");
-  EXPECT_EQ(frmSerial::PaneText(w.Text6), "typed first\nsecond");
+  w.form.AppendPane(Control::Text6, "second");
+  EXPECT_EQ(QtView::PaneText(w.Text6), "typed first\nsecond");
 }
 
 TEST_F(WindowTest, NewestTextStaysInView) {
-  for (int i = 0; i < 300; ++i) w.AppendPane(w.Text2, "line " + std::to_string(i) + "\r\n");
+  for (int i = 0; i < 300; ++i) w.form.AppendPane(Control::Text2, "line " + std::to_string(i) + "\r\n");
   QApplication::processEvents();
   EXPECT_GT(w.Text2->verticalScrollBar()->value(), 0);
   QTextCursor end(w.Text2->document());
@@ -271,46 +227,19 @@ TEST_F(WindowTest, LampColourIsBgrAndIsWhatIsDrawn) {
   };
   for (const Case& c : {Case{0x0000FF, QColor(255, 0, 0)}, Case{0xFFFFFF, QColor(255, 255, 255)},
                         Case{0x808080, QColor(128, 128, 128)}, Case{0xFF0000, QColor(0, 0, 255)}}) {
-    w.SetPicFillColor(c.bgr);
-    EXPECT_EQ(w.PicFillColor(), c.bgr);
+    w.SetLampColor(c.bgr);
+    EXPECT_EQ(w.LampColor(), c.bgr);
     const QImage image = w.Pic->grab().toImage();
     const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
     EXPECT_EQ(centre.rgb(), c.drawn.rgb()) << std::hex << c.bgr;
   }
 }
 
-TEST_F(WindowTest, MessageBoxesHoldTheTimerWhileUp) {
-  BoxCapture boxes;
-  bool activeDuringBox = true;
-  boxes.onShow = [&](const BoxMessage&) { activeDuringBox = w.TMRComm->isActive(); };
-
-  w.TMRComm->start();
-  w.ShowBox("Rilvano", "text", BoxIcon::None);
-  EXPECT_FALSE(activeDuringBox);
-  EXPECT_TRUE(w.TMRComm->isActive());
-
-  w.TMRComm->stop();
-  w.ShowBox("Error#1", "text", BoxIcon::Critical);
-  EXPECT_FALSE(w.TMRComm->isActive());
-
-  ASSERT_EQ(boxes.boxes.size(), 2u);
-  EXPECT_EQ(boxes.boxes[1].title, "Error#1");
-  EXPECT_EQ(boxes.boxes[1].icon, BoxIcon::Critical);
-}
-
-TEST(TimeTexts, TimeStampHasNoLeadingZeros) {
-  struct Case {
-    int h, m, s, ms;
-    const char* text;
-  };
-  for (const Case& c : {Case{0, 0, 0, 0, "0:0:0.0"}, Case{9, 5, 3, 7, "9:5:3.7"},
-                        Case{14, 30, 15, 250, "14:30:15.250"}, Case{23, 59, 59, 999, "23:59:59.999"},
-                        Case{10, 10, 10, 70, "10:10:10.70"}, Case{1, 2, 3, 700, "1:2:3.700"}}) {
-    EXPECT_EQ(FormatTimeStamp(c.h, c.m, c.s, c.ms), c.text);
-  }
-  // The window's stamp is today's clock in that form.
-  frmSerial w;
-  const std::string stamp = w.TimeStamp();
+// The stamp's form is checked on the recording view's clock; here the Qt
+// view's clock reading.
+TEST(TimeTexts, TimeStampIsTodaysClock) {
+  QtView w;
+  const std::string stamp = w.form.TimeStamp();
   int h = -1, m = -1, s = -1, ms = -1;
   ASSERT_EQ(std::sscanf(stamp.c_str(), "%d:%d:%d.%d", &h, &m, &s, &ms), 4) << stamp;
   EXPECT_EQ(FormatTimeStamp(h, m, s, ms), stamp);

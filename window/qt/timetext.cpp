@@ -1,4 +1,4 @@
-#include "window/timetext.h"
+#include "window/qt/timetext.h"
 
 #include <QTime>
 

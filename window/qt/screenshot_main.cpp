@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  rilvano::frmSerial window;
+  rilvano::QtView window;
   window.show();
   QApplication::processEvents();
   const QPixmap image = window.grab();

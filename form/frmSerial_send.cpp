@@ -1,17 +1,14 @@
 // Request handlers and the send sequence.
-#include <QLineEdit>
-#include <QPlainTextEdit>
+#include <cmath>
 
+#include "form/frmSerial.h"
 #include "modbus/bytes.h"
 #include "requests/number.h"
 #include "requests/requests.h"
 #include "serial/SerialPort.h"
-#include "window/frmSerial.h"
 
 namespace rilvano {
 namespace {
-
-std::string Field(const QLineEdit* box) { return box->text().toStdString(); }
 
 RequestNumbers Numbers(const frmSerial& w) {
   return {w.NumValue, w.Word1Hi, w.Word1Lo, w.Word2Hi, w.Word2Lo};
@@ -33,13 +30,17 @@ bool Accept(frmSerial& w, const Request& r) {
   return true;
 }
 
-void StepText7(frmSerial& w, double step) {
-  w.Text7->setText(QString::fromStdString(NumberText(NumericValue(Field(w.Text7)) + step)));
-}
-
 }  // namespace
 
-void frmSerial::SendPacket(QPlainTextEdit* pane, bool closingBreaks) {
+void frmSerial::StepText7(double step) {
+  const double next = NumericValue(view_.Text(Control::Text7)) + step;
+  // " Inf" or " NaN" would read back as 0 and silently address register 0;
+  // the field keeps its text, and Read still refuses it.
+  if (!std::isfinite(next)) return;
+  view_.SetText(Control::Text7, NumberText(next));
+}
+
+void frmSerial::SendPacket(Control pane, bool closingBreaks) {
   Packet += CRC16(Packet);
   SerialPort::WritePort(Packet);  // a short or failed write is not reported
 
@@ -63,31 +64,37 @@ void frmSerial::SendPacket(QPlainTextEdit* pane, bool closingBreaks) {
 }
 
 void frmSerial::Command1_Click() {
-  if (Accept(*this, WriteRequest(Field(Text1), Field(Text4), Field(Text5), Numbers(*this)))) {
-    SendPacket(Text6, false);
+  const View& v = view_;
+  if (Accept(*this, WriteRequest(v.Text(Control::Text1), v.Text(Control::Text4), v.Text(Control::Text5),
+                                 Numbers(*this)))) {
+    SendPacket(Control::Text6, false);
   }
 }
 
 void frmSerial::Command2_Click() {
-  if (Accept(*this, InfoRequest(Field(Text1), Numbers(*this)))) {
-    SendPacket(Text2, true);
+  if (Accept(*this, InfoRequest(view_.Text(Control::Text1), Numbers(*this)))) {
+    SendPacket(Control::Text2, true);
   }
 }
 
 void frmSerial::Command3_Click() {
-  if (Accept(*this, ReadRequest(Field(Text1), Field(Text7), Field(Text9), Numbers(*this)))) {
-    SendPacket(Text8, false);
+  const View& v = view_;
+  if (Accept(*this, ReadRequest(v.Text(Control::Text1), v.Text(Control::Text7), v.Text(Control::Text9),
+                                Numbers(*this)))) {
+    SendPacket(Control::Text8, false);
   }
 }
 
 void frmSerial::Command4_Click() {
-  if (Accept(*this, CharWriteRequest(Field(Text1), Field(Text4), Field(Text3), Numbers(*this)))) {
-    SendPacket(Text6, false);
+  const View& v = view_;
+  if (Accept(*this, CharWriteRequest(v.Text(Control::Text1), v.Text(Control::Text4), v.Text(Control::Text3),
+                                     Numbers(*this)))) {
+    SendPacket(Control::Text6, false);
   }
 }
 
-void frmSerial::Command8_Click() { StepText7(*this, 1); }
+void frmSerial::Command8_Click() { StepText7(1); }
 
-void frmSerial::Command9_Click() { StepText7(*this, -1); }
+void frmSerial::Command9_Click() { StepText7(-1); }
 
 }  // namespace rilvano

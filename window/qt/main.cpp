@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "window/frmSerial.h"
+#include "window/qt/QtView.h"
 
 int main(int argc, char** argv) {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
   QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 #endif
   QApplication app(argc, argv);
-  rilvano::frmSerial window;
+  rilvano::QtView window;
   window.show();
   return QApplication::exec();
 }

@@ -1,4 +1,4 @@
-#include "window/Lamp.h"
+#include "window/qt/Lamp.h"
 
 #include <QPainter>
 

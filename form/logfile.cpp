@@ -1,4 +1,4 @@
-#include "window/logfile.h"
+#include "form/logfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

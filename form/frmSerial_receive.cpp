@@ -1,10 +1,7 @@
 // The receive poller: one read per tick, raw block, address filter, decoding.
-#include <QLineEdit>
-#include <QPlainTextEdit>
-
+#include "form/frmSerial.h"
 #include "receive/reply.h"
 #include "serial/SerialPort.h"
-#include "window/frmSerial.h"
 
 namespace rilvano {
 namespace {
@@ -19,19 +16,19 @@ void frmSerial::TMRComm_Timer() {
   const std::string received = SerialPort::ReadPort();
 
   // The lamp holds the blink state itself.
-  SetPicFillColor(PicFillColor() == kWhite ? kGrey : kWhite);
+  view_.SetLampColor(view_.LampColor() == kWhite ? kGrey : kWhite);
   if (received.empty()) return;
 
-  SetPicFillColor(kRed);
+  view_.SetLampColor(kRed);
   SerialPort::FlushPort();
   Packet = receive::RawBlock(received);
-  AppendPane(Text2, Packet);
+  AppendPane(Control::Text2, Packet);
   LogLine(TimeStamp());
   LogLine(Packet);
   SerialPort::FlushPort();
 
   // Read when the packet arrives, not when the request went out.
-  if (!receive::FromAddressedSlave(Text1->text().toStdString(), received)) return;
+  if (!receive::FromAddressedSlave(view_.Text(Control::Text1), received)) return;
   InterpretReply(received);
 }
 
@@ -40,12 +37,12 @@ void frmSerial::InterpretReply(const std::string& packet) {
   switch (reply.kind) {
     case receive::ReplyKind::Exception:
       LogLine(reply.text);
-      AppendPane(Text2, reply.paneAddition);
+      AppendPane(Control::Text2, reply.paneAddition);
       break;
     case receive::ReplyKind::WriteEcho:
     case receive::ReplyKind::ReadReply:
       Packet = reply.text;
-      AppendPane(reply.kind == receive::ReplyKind::WriteEcho ? Text6 : Text8, reply.paneAddition);
+      AppendPane(reply.kind == receive::ReplyKind::WriteEcho ? Control::Text6 : Control::Text8, reply.paneAddition);
       LogLine(Packet);
       break;
     case receive::ReplyKind::Ignored:

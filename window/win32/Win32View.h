@@ -1,0 +1,119 @@
+// The window on plain Win32: the controls of controls.h as native child
+// windows of one top-level window, UTF-16 throughout, the form's events
+// forwarded from one window procedure.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "form/View.h"
+
+namespace rilvano {
+
+// Where the window's events go: the form's click handlers, TMRComm's tick
+// and the unload. Empty functions drop the event.
+struct Win32Events {
+  std::function<void(Control)> click;
+  std::function<void()> tick;
+  std::function<void()> unload;
+};
+
+class Win32View final : public View {
+ public:
+  // Creates the window hidden, with every control in its start state.
+  explicit Win32View(HINSTANCE instance = nullptr);
+  // Destroys a window still there, without an unload.
+  ~Win32View() override;
+  Win32View(const Win32View&) = delete;
+  Win32View& operator=(const Win32View&) = delete;
+
+  void Connect(Win32Events events);
+  // Shows the window and puts the focus on the first control.
+  void Show(int showCommand = SW_SHOWNORMAL);
+
+  // The program's message loop: returns the exit code once the window is
+  // gone.
+  int Run();
+  // An exception a form event threw is kept until the window procedure has
+  // returned to the loop; this throws it there.
+  void ThrowPending();
+
+  // Keyboard navigation between the controls (Tab, Shift+Tab and the dialog
+  // keys); true when the message was used up. Every loop that pumps this
+  // window's messages calls it before TranslateMessage.
+  bool PreTranslate(MSG& msg);
+
+  HWND Window() const { return window_; }
+  HWND Handle(Control control) const { return controls_[Index(control)]; }
+  static int ControlId(Control control) { return kFirstId + static_cast<int>(control); }
+
+  // Most UTF-16 units a pane holds; beyond it the oldest lines give way.
+  std::size_t PaneLimit() const { return paneLimit_; }
+  void SetPaneLimit(std::size_t units);
+
+  // ---- View
+  std::string Text(Control control) const override;
+  void SetText(Control control, const std::string& utf8) override;
+  void Append(Control pane, const std::string& utf8) override;
+  bool Enabled(Control control) const override;
+  void SetEnabled(Control control, bool enabled) override;
+  std::uint32_t LampColor() const override { return lampColor_; }
+  void SetLampColor(std::uint32_t bgr) override;
+  void ShowBox(const BoxMessage& box) override;
+  void StartTimer(int intervalMs) override;
+  void StopTimer() override;
+  bool TimerRunning() const override { return timerRunning_; }
+  LocalTime Now() const override;
+  std::string GeneralDate(const LocalTime& moment) const override;
+
+ private:
+  static constexpr int kFirstId = 100;
+  static constexpr UINT_PTR kTimerId = 1;
+  // Room for about a quarter million received packets per pane.
+  static constexpr std::size_t kDefaultPaneLimit = std::size_t{16} << 20;
+
+  static std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void CreateControls();
+  void ApplyDpi(UINT dpi);
+  void Layout();
+  SIZE MinimumClientSize();
+  void MoveFocus(HWND from, bool backwards);
+  void Trim(HWND pane, std::wstring& addition);
+  void SetUpPane(HWND pane, bool wraps);
+  std::size_t PaneLength(HWND pane) const;
+  std::wstring PaneUnits(HWND pane) const;
+  void PaintLamp(const DRAWITEMSTRUCT& item) const;
+  void Close();
+  // Runs one event of the form; ticks that fall due meanwhile are dropped.
+  void Dispatch(const std::function<void()>& call);
+  std::wstring Units(Control control) const;
+
+  HINSTANCE instance_ = nullptr;
+  bool richPanes_ = false;
+  HWND window_ = nullptr;
+  HWND tooltip_ = nullptr;
+  std::array<HWND, kControlCount> controls_{};
+  HFONT font_ = nullptr;
+  UINT dpi_ = 96;
+  Win32Events events_;
+  std::uint32_t lampColor_ = 0x00C0C0C0;  // light grey until the first tick
+  bool timerRunning_ = false;
+  int busy_ = 0;             // form events and boxes under way
+  bool closePending_ = false;
+  bool unloaded_ = false;
+  bool quitOnDestroy_ = false;
+  HWND lastFocus_ = nullptr;
+  std::size_t paneLimit_ = kDefaultPaneLimit;
+  std::exception_ptr failure_;
+};
+
+}  // namespace rilvano
