@@ -65,7 +65,8 @@ pe_check_imports() {
     esac
   done
   for fn in $PE_NEWER_FUNCTIONS; do
-    if printf '%s\n' "$dump" | grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+$fn\$"; then
+    # Import lines end in the name: "<vma> <hint> Name".
+    if printf '%s\n' "$dump" | grep -Eq "[[:space:]]$fn\$"; then
       newer+=("$fn")
     fi
   done
