@@ -114,12 +114,23 @@ wine_prefix_create() {
   wine_kill
   rm -rf "$dir"
   mkdir -p "$(dirname "$dir")"
-  if ! WINEDLLOVERRIDES="mscoree,mshtml=" env -u DISPLAY -u WAYLAND_DISPLAY \
-      "$WINE_LOADER_BIN" wineboot -i >"$dir.wineboot.log" 2>&1; then
-    echo "wine: creating the $WINEARCH prefix $dir failed; wineboot said:" >&2
-    cat "$dir.wineboot.log" >&2
-    return 1
-  fi
+  # Seen once on a busy machine: the first wineboot of a prefix failing with
+  # "could not load kernel32.dll"; a second attempt on a clean directory works.
+  local attempt
+  for attempt in 1 2; do
+    if WINEDLLOVERRIDES="mscoree,mshtml=" env -u DISPLAY -u WAYLAND_DISPLAY \
+        "$WINE_LOADER_BIN" wineboot -i >"$dir.wineboot.log" 2>&1; then
+      break
+    fi
+    if [ "$attempt" = 2 ]; then
+      echo "wine: creating the $WINEARCH prefix $dir failed; wineboot said:" >&2
+      cat "$dir.wineboot.log" >&2
+      return 1
+    fi
+    echo "wine: creating the $WINEARCH prefix failed ($(tail -1 "$dir.wineboot.log")); trying once more" >&2
+    wine_kill
+    rm -rf "$dir"
+  done
   wine_prefix_fonts
   if [ "$driver" = null ]; then
     "$WINE_LOADER_BIN" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$dir.wineboot.log" 2>&1
