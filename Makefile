@@ -4,7 +4,7 @@ RUN_BUILD  ?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all deps build release test run bench screenshot test-windows test-qt5 fuzz clean
+.PHONY: all deps build release test run bench screenshot test-windows test-qt5 deb test-package fuzz clean
 
 all: build
 
@@ -45,5 +45,11 @@ test-windows:
 test-qt5:
 	scripts/test-qt5
 
+deb:
+	scripts/deb
+
+test-package:
+	scripts/test-package
+
 clean:
-	rm -rf $(BUILD) $(RUN_BUILD) build-*
+	rm -rf $(BUILD) $(RUN_BUILD) build-* dist

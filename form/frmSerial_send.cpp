@@ -1,4 +1,6 @@
 // Request handlers and the send sequence.
+#include <cmath>
+
 #include "form/frmSerial.h"
 #include "modbus/bytes.h"
 #include "requests/number.h"
@@ -31,7 +33,11 @@ bool Accept(frmSerial& w, const Request& r) {
 }  // namespace
 
 void frmSerial::StepText7(double step) {
-  view_.SetText(Control::Text7, NumberText(NumericValue(view_.Text(Control::Text7)) + step));
+  const double next = NumericValue(view_.Text(Control::Text7)) + step;
+  // " Inf" or " NaN" would read back as 0 and silently address register 0;
+  // the field keeps its text, and Read still refuses it.
+  if (!std::isfinite(next)) return;
+  view_.SetText(Control::Text7, NumberText(next));
 }
 
 void frmSerial::SendPacket(Control pane, bool closingBreaks) {

@@ -27,7 +27,8 @@ struct LineSettings {
   std::uint8_t dataBits = 0;
   std::uint8_t stopBits = 0;  // 1 or 2 (15 for 1.5)
   // The platform's own block as its parser left it (the Win32 DCB), so the
-  // fields the text does not name reach the port as the platform set them.
+  // fields the text does not name reach the port as the platform set them,
+  // save what Windows insists on (binary mode, distinct XON/XOFF characters).
   std::array<std::uint8_t, 32> native{};
 };
 

@@ -17,9 +17,11 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "serial/comm.h"
+#include "serial/comm_posix.h"
 #include "serial/port_names.h"
 
 #if defined(__linux__)
@@ -265,8 +267,9 @@ Handle PosixPlatform::CreateFile(const std::string& port) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return abandon(errno);
   if (IsForbiddenDevice(fd, st)) return abandon(EACCES);
-  // Share mode 0: flock holds against everyone, root included; TIOCEXCL
-  // additionally keeps out programs that do not take the lock.
+  // Share mode 0, as near as POSIX gets: flock keeps out every program that
+  // takes the lock too (root included); TIOCEXCL below makes any other open()
+  // fail with EBUSY, except for a privileged process.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return abandon(errno == EWOULDBLOCK ? EBUSY : errno);
   Port state;
   state.terminal = ::isatty(fd) != 0;
@@ -318,6 +321,51 @@ bool PosixPlatform::SetCommState(Handle handle, const LineSettings& dcb) {
   return true;
 }
 
+// ---- transmit queue ----------------------------------------------------------
+
+// tcdrain can wait forever: an adapter held by flow control, or a device that
+// stopped reading, never drains, and then neither Close nor closing the window
+// would return. So the queue is watched for a bounded time instead, and what
+// is still in it after that is discarded.
+constexpr Millis kDrainLimit(3000);
+
+int QueuedForTransmit(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return -1;
+#if defined(TIOCSERGETLSR)
+  // The driver's queue can be empty while the UART (or the adapter's own
+  // buffer) still holds bytes; drivers that can tell report it here.
+  unsigned int lsr = 0;
+  if (queued == 0 && ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT)) queued = 1;
+#endif
+  return queued;
+}
+
+std::mutex drainMutex;
+TransmitQueueProbe drainProbe = QueuedForTransmit;
+Millis drainLimit = kDrainLimit;
+
+// Waits until the transmit queue is empty, at most the drain limit; false
+// (with the unsent bytes discarded) when it did not empty in time.
+bool DrainOutput(int fd) {
+  TransmitQueueProbe probe;
+  Millis limit;
+  {
+    std::lock_guard<std::mutex> lock(drainMutex);
+    probe = drainProbe;
+    limit = drainLimit;
+  }
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    const int queued = probe(fd);
+    if (queued <= 0) return true;  // empty, or the driver cannot tell
+    if (Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(Millis(2));
+  }
+  ::tcflush(fd, TCOFLUSH);
+  return false;
+}
+
 bool PosixPlatform::CloseHandle(Handle handle) {
   Port port;
   {
@@ -328,7 +376,12 @@ bool PosixPlatform::CloseHandle(Handle handle) {
     ports_.erase(it);
   }
   const int fd = static_cast<int>(handle);
-  if (port.terminal) ::ioctl(fd, TIOCNXCL);
+  if (port.terminal) {
+    // close() itself would wait for a stuck queue (up to the driver's closing
+    // wait, 30 s by default).
+    DrainOutput(fd);
+    ::ioctl(fd, TIOCNXCL);
+  }
   return ::close(fd) == 0 || Fail(errno);  // the lock goes with the descriptor
 }
 
@@ -427,13 +480,16 @@ bool PosixPlatform::FlushFileBuffers(Handle handle) {
   if (!port) return Fail(EBADF);
   if (!port->terminal) return Fail(ENOTTY);
   // Waits for the transmit queue only; received input stays where it is.
-  while (::tcdrain(static_cast<int>(handle)) != 0) {
-    if (errno != EINTR) return Fail(errno);
-  }
-  return true;
+  return DrainOutput(static_cast<int>(handle)) || Fail(ETIMEDOUT);
 }
 
 }  // namespace
+
+void SetTransmitQueueProbe(TransmitQueueProbe probe, std::chrono::milliseconds limit) {
+  std::lock_guard<std::mutex> lock(drainMutex);
+  drainProbe = probe != nullptr ? probe : QueuedForTransmit;
+  drainLimit = probe != nullptr ? limit : kDrainLimit;
+}
 
 Platform& NativePlatform() {
   static PosixPlatform platform;

@@ -1,5 +1,6 @@
-// The request buttons of the real window, offscreen, against a pty: the bytes
-// on the far side, the echo in the pane and the two log lines of each send.
+// Sends of the real window, offscreen, against a pty: the bytes on the far
+// side, the echo in the pane and the two log lines of each send. Each
+// button's frames and refusals are among the shared view cases.
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -80,25 +81,6 @@ class SendWindow : public test::TempDirTest {
       case Command::Info: break;
     }
   }
-  QPushButton* Button(Command command) const {
-    switch (command) {
-      case Command::Read: return w->Command3;
-      case Command::Write: return w->Command1;
-      case Command::CharWrite: return w->Command4;
-      case Command::Info: return w->Command2;
-    }
-    return nullptr;
-  }
-  QPlainTextEdit* Pane(Command command) const {
-    switch (command) {
-      case Command::Read: return w->Text8;
-      case Command::Write:
-      case Command::CharWrite: return w->Text6;
-      case Command::Info: return w->Text2;
-    }
-    return nullptr;
-  }
-
   test::BoxCapture boxes;
   test::PtyPair pty;
   std::unique_ptr<QtView> w;
@@ -120,51 +102,6 @@ void ExpectLogTail(const std::string& log, const std::vector<std::string>& frame
   }
   EXPECT_EQ(Occurrences(log, kHeaderCp1251), framesHex.size());
 }
-
-class SendTable : public SendWindow, public ::testing::WithParamInterface<test::FrameCase> {};
-
-TEST_P(SendTable, WireEchoAndLog) {
-  const auto& c = GetParam();
-  Open();
-  SetFields(c.command, c.slave, c.first, c.second);
-  Button(c.command)->click();
-
-  const std::string frame = test::FromHex(c.frame);
-  EXPECT_EQ(HexList(pty.Receive()), HexList(frame));
-  EXPECT_EQ(HexList(w->form.Packet), HexList(frame));
-  const std::string echo = "\n" + kHeaderUtf8 + c.frame + " " + (c.command == Command::Info ? "\n\n" : "");
-  EXPECT_EQ(QtView::PaneText(Pane(c.command)), echo);
-  EXPECT_TRUE(boxes.boxes.empty());
-  ExpectLogTail(CloseAndReadLog(), {c.frame});
-}
-
-INSTANTIATE_TEST_SUITE_P(Fields, SendTable, ::testing::ValuesIn(test::FrameCases()));
-
-class RefusalWindow : public SendWindow, public ::testing::WithParamInterface<test::RefusalCase> {};
-
-TEST_P(RefusalWindow, OneBoxAndNothingElse) {
-  const auto& c = GetParam();
-  Open();
-  SetFields(c.command, c.slave, c.first, c.second);
-  w->form.Packet = "before";
-  w->form.NumValue = w->form.Word1Hi = w->form.Word1Lo = w->form.Word2Hi = w->form.Word2Lo = 7;
-  Button(c.command)->click();
-
-  EXPECT_EQ(pty.Receive(300, 50), "");
-  EXPECT_EQ(w->form.Packet, "before");
-  EXPECT_EQ((RequestNumbers{w->form.NumValue, w->form.Word1Hi, w->form.Word1Lo, w->form.Word2Hi, w->form.Word2Lo}),
-            (RequestNumbers{7, 7, 7, 7, 7}));
-  EXPECT_EQ(QtView::PaneText(Pane(c.command)), "");
-  ASSERT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(boxes.boxes[0].title, std::string(kRefusalTitle));
-  EXPECT_EQ(boxes.boxes[0].icon, BoxIcon::Warning);
-  for (const char* fragment : c.says) {
-    EXPECT_NE(boxes.boxes[0].text.find(fragment), std::string::npos) << fragment;
-  }
-  EXPECT_EQ(Occurrences(CloseAndReadLog(), kHeaderCp1251), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Fields, RefusalWindow, ::testing::ValuesIn(test::RefusalCases()));
 
 TEST_F(SendWindow, TwoSendsIntoAnEmptyPane) {
   Open();
@@ -203,34 +140,6 @@ TEST_F(SendWindow, CharWriteKeepsWord2HiInTheWindow) {
   EXPECT_EQ((RequestNumbers{w->form.NumValue, w->form.Word1Hi, w->form.Word1Lo, w->form.Word2Hi, w->form.Word2Lo}),
             (RequestNumbers{0x39, 0, 10, 77, 0x7A}));
 }
-
-struct StepCase {
-  const char* before;
-  bool up;
-  const char* after;
-};
-
-std::ostream& operator<<(std::ostream& os, const StepCase& c) {
-  return os << '"' << c.before << '"' << (c.up ? " +" : " -");
-}
-
-class StepTable : public SendWindow, public ::testing::WithParamInterface<StepCase> {};
-
-// While closed: the step buttons work in both states and never touch the port.
-TEST_P(StepTable, RewritesText7Only) {
-  const auto& c = GetParam();
-  w->Text7->setText(QString::fromUtf8(c.before));
-  (c.up ? w->Command8 : w->Command9)->click();
-  EXPECT_EQ(w->Text7->text().toStdString(), c.after);
-  EXPECT_EQ(QtView::PaneText(w->Text8), "");
-  EXPECT_TRUE(boxes.boxes.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, StepTable,
-                         ::testing::Values(StepCase{"255", true, " 256"}, StepCase{"0", false, "-1"},
-                                           StepCase{"abc", true, " 1"}, StepCase{"-1", true, " 0"},
-                                           StepCase{"2.5", true, " 3.5"}, StepCase{"65535", true, " 65536"},
-                                           StepCase{" 1", false, " 0"}));
 
 TEST_F(SendWindow, StepThenReadSendsTheNewAddress) {
   w->Text7->setText("255");

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -19,6 +22,8 @@
 
 #include "serial/SerialPort.h"
 #include "serial/comm.h"
+#include "serial/comm_posix.h"
+#include "tests/support/child.h"
 #include "tests/support/files.h"
 #include "tests/support/pty.h"
 
@@ -116,12 +121,19 @@ TEST_F(PosixPortTest, LineIsRaw8N1WithoutFlowControl) {
 }
 
 #if defined(__linux__)
-TEST_F(PosixPortTest, RateOutsideTheTableIsSetExactly) {
-  Open("12345,n,8,1");
-  EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), 12345u);
-  SerialPort::ClosePort();
-  Open("115200,n,8,1");
-  EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), 115200u);
+// A pty keeps the speed it was given, and the kernel reads it back as a number
+// (termios2): each standard rate must come back as itself, not as a
+// neighbouring row of the table, and so must a rate outside it.
+TEST_F(PosixPortTest, EveryRateIsSetAsAsked) {
+  for (const std::uint32_t rate :
+       {50u,      75u,      110u,     134u,     150u,     200u,     300u,     600u,     1200u,    1800u,
+        2400u,    4800u,    9600u,    19200u,   38400u,   57600u,   115200u,  230400u,  460800u,  500000u,
+        576000u,  921600u,  1000000u, 1152000u, 1500000u, 2000000u, 2500000u, 3000000u, 3500000u, 4000000u,
+        12345u}) {
+    Open(std::to_string(rate) + ",n,8,1");
+    EXPECT_EQ(comm::ArbitraryBaud(static_cast<int>(SerialPort::PortHandle)), rate);
+    SerialPort::ClosePort();
+  }
 }
 #endif
 
@@ -160,6 +172,30 @@ INSTANTIATE_TEST_SUITE_P(Pauses, ReplyPauseTest,
                                            PauseCase{60, {std::string("\x01\x03\x02", 3), "\x12\x34\xB5\x33"}}),
                          [](const auto& info) { return "Pause" + std::to_string(info.param.pauseMs) + "ms"; });
 
+// The quiet time counts from the last byte, not the first: a reply trickling
+// in at one byte every 8 ms (a slow line, a USB adapter) takes longer than
+// 20 ms and must still arrive as one packet. One clean run of three, as above.
+TEST_F(PosixPortTest, TricklingReplyArrivesAsOnePacket) {
+  Open();
+  const std::string reply("\x01\x03\x02\x12\x34\xB5\x33", 7);
+  std::vector<std::string> reads;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::thread device([&] {
+      std::this_thread::sleep_for(milliseconds(40));
+      for (char byte : reply) {
+        pty.Send(std::string(1, byte));
+        std::this_thread::sleep_for(milliseconds(8));
+      }
+    });
+    reads = ReadsFor(reply.size(), 4);
+    device.join();
+    if (reads == std::vector<std::string>{reply}) break;
+    while (!SerialPort::ReadPort().empty()) {
+    }
+  }
+  EXPECT_EQ(reads, std::vector<std::string>{reply});
+}
+
 TEST_F(PosixPortTest, IdleReadEndsEmptyAfterTheTotalTimeout) {
   Open();
   const auto start = Clock::now();
@@ -175,6 +211,51 @@ TEST_F(PosixPortTest, FlushKeepsReceivedInput) {
   std::this_thread::sleep_for(milliseconds(30));
   SerialPort::FlushPort();
   EXPECT_EQ(SerialPort::ReadPort(), "abc");
+}
+
+// The status bits a master end in packet mode reports within `waitMs`.
+int PacketStatus(int master, int waitMs) {
+  int status = 0;
+  const auto start = Clock::now();
+  for (;;) {
+    const long long left = waitMs - MillisSince(start);
+    if (left <= 0) break;
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    char buf[512];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    status |= static_cast<unsigned char>(buf[0]);  // TIOCPKT_DATA (0) before data
+  }
+  return status;
+}
+
+// A pty drains at once, so the stuck adapter is planted: a transmit queue
+// that never empties. Flush and Close must give up after the bound and
+// discard what is left (the master end in packet mode sees the discard)
+// rather than wait for ever.
+TEST_F(PosixPortTest, StuckTransmitQueueIsDiscardedAfterABoundedWait) {
+  Open();
+  int packet = 1;
+  ASSERT_EQ(::ioctl(pty.MasterFd(), TIOCPKT, &packet), 0);
+  struct Restore {
+    ~Restore() { comm::SetTransmitQueueProbe(nullptr, {}); }
+  } restore;
+  comm::SetTransmitQueueProbe([](int) { return 8; }, milliseconds(300));
+  for (const bool close : {false, true}) {
+    const char* what = close ? "close" : "flush";
+    ASSERT_EQ(SerialPort::WritePort("stuck"), 5);
+    const auto start = Clock::now();
+    if (close) {
+      EXPECT_NE(SerialPort::ClosePort(), 0);
+    } else {
+      SerialPort::FlushPort();
+    }
+    const auto took = MillisSince(start);
+    EXPECT_GE(took, 300) << what;
+    EXPECT_LT(took, 2500) << what;
+    EXPECT_NE(PacketStatus(pty.MasterFd(), 200) & TIOCPKT_FLUSHWRITE, 0) << what;
+  }
 }
 
 TEST_F(PosixPortTest, InputWaitingBeforeTheOpenIsDiscarded) {
@@ -216,6 +297,37 @@ TEST_F(PosixPortTest, PortHeldByAnotherProgramFailsSilently) {
   waitpid(holder, nullptr, 0);
   ::close(ready[0]);
   Open();  // free again once the holder let go
+}
+
+// The lock only stops programs that take it too; a plain open() by another
+// unprivileged program must meet the exclusive mode of the terminal.
+TEST_F(PosixPortTest, HeldPortRefusesAPlainOpenWithEbusy) {
+  ASSERT_EQ(::chmod(pty.Path().c_str(), 0666), 0);  // so only the hold can refuse
+  const std::string path = pty.Path();
+  auto plainOpen = [&path] {
+    if (!test::DropRoot()) return 100;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) return 0;
+    return errno;
+  };
+  Open();
+  EXPECT_EQ(test::InChild(plainOpen), EBUSY);
+  SerialPort::ClosePort();
+  EXPECT_EQ(test::InChild(plainOpen), 0);  // let go, it opens
+}
+
+// The name check lets "PTSn:" through; the descriptor check must still refuse
+// a terminal that is the controlling terminal of the program itself.
+TEST_F(PosixPortTest, OwnControllingTerminalIsRefused) {
+  const std::string path = pty.Path(), name = pty.PortName();
+  const int result = test::InChild([&] {
+    if (::setsid() < 0) return 100;
+    const int tty = ::open(path.c_str(), O_RDWR);  // a session leader's first terminal
+    if (tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) != 0 || ::tcgetsid(tty) != ::getsid(0)) return 101;
+    return SerialPort::OpenPort(name, "9600,n,8,1") == 0 && SerialPort::PortHandle == comm::kInvalidHandle ? 0 : 1;
+  });
+  EXPECT_EQ(result, 0);
+  Open();  // not ours: it opens
 }
 
 TEST_F(PosixPortTest, MissingDeviceFailsSilently) {

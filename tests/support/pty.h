@@ -39,6 +39,7 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& Path() const { return path_; }
+  int MasterFd() const { return master_; }
   const std::string& PortName() const { return portName_; }
 
   // Writes all bytes to the master end (what the slave device "sends").

@@ -2,9 +2,14 @@
 // failures, without a window.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/child.h"
 #include "tests/support/files.h"
 #include "form/logfile.h"
 
@@ -52,6 +57,34 @@ TEST_F(LogFileTest, FailuresCarryTheirNumberAndARussianReason) {
   EXPECT_EQ(log.Path(), path.string());
   EXPECT_TRUE(log.WriteLine("ok", error));
   EXPECT_EQ(test::ReadFileBytes(path), "ok\r\n");
+}
+
+// A folder the user may not write to has its own reason, not a bare error
+// number. Root writes anywhere, so an unprivileged child tries it.
+TEST_F(LogFileTest, UnwritableFolderSaysAccessIsDenied) {
+  const fs::path locked = Dir() / "locked";
+  ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(Dir().c_str(), 0755), 0);  // the child must reach it
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const int result = test::InChild([&] {
+    ::close(pipeFds[0]);
+    if (!test::DropRoot()) return 100;
+    LogFileWriter log;
+    LogError error;
+    if (log.Open((locked / "log.txt").string(), error)) return 1;
+    const std::string text = std::to_string(error.number) + " " + error.description;
+    return ::write(pipeFds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 101;
+  });
+  ::close(pipeFds[1]);
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  ASSERT_EQ(result, 0) << text;
+  EXPECT_EQ(text.rfind(std::to_string(kLogOpenError) + " ", 0), 0u) << text;
+  EXPECT_NE(text.find("доступ запрещён"), std::string::npos) << text;
+  EXPECT_FALSE(fs::exists(locked / "log.txt"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The window as the operator meets it: controls, defaults, focus, panes,
-// lamp, message seam, and the time texts of the log.
+// lamp, and the time texts of the log.
 #include <QApplication>
 #include <QDateTime>
 #include <QGroupBox>
@@ -27,7 +27,6 @@
 namespace rilvano {
 namespace {
 
-using test::BoxCapture;
 
 QString Caption(QWidget* w) {
   if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
@@ -181,49 +180,6 @@ TEST_F(WindowTest, PanesHaveTheirWrappingAndPlace) {
   EXPECT_LT(w.Frame3->y(), w.Frame4->y());
 }
 
-TEST_F(WindowTest, SwitchTagsTogglesOnlyTaggedControls) {
-  std::vector<QWidget*> tagged;
-  std::vector<QWidget*> untagged;
-  for (const ControlCase& c : kControls) {
-    (c.tag[0] != '\0' ? tagged : untagged).push_back(w.findChild<QWidget*>(QString::fromUtf8(c.name)));
-  }
-  ASSERT_EQ(tagged.size(), 7u);
-  w.Text10->setEnabled(false);  // an untagged control keeps whatever it has
-  w.form.SwitchTags();
-  for (const ControlCase& c : kControls) {
-    QWidget* control = w.findChild<QWidget*>(QString::fromUtf8(c.name));
-    const bool expected = c.tag[0] != '\0' ? !c.enabled : (control != w.Text10);
-    EXPECT_EQ(control->isEnabled(), expected) << c.name;
-  }
-  w.form.SwitchTags();
-  for (const ControlCase& c : kControls) {
-    QWidget* control = w.findChild<QWidget*>(QString::fromUtf8(c.name));
-    EXPECT_EQ(control->isEnabled(), control == w.Text10 ? false : c.enabled) << c.name;
-  }
-}
-
-TEST_F(WindowTest, ClearButtonsEmptyTheirOwnPaneOnly) {
-  struct Case {
-    QPushButton* button;
-    QPlainTextEdit* pane;
-  };
-  for (const Case& c : {Case{w.Command5, w.Text6}, Case{w.Command6, w.Text8}, Case{w.Command7, w.Text2}}) {
-    SCOPED_TRACE(c.button->objectName().toStdString());
-    w.Text2->setPlainText("info");
-    w.Text6->setPlainText("write");
-    w.Text8->setPlainText("read");
-    const std::string before[] = {QtView::PaneText(w.Text2), QtView::PaneText(w.Text6),
-                                  QtView::PaneText(w.Text8)};
-    c.button->click();
-    QPlainTextEdit* panes[] = {w.Text2, w.Text6, w.Text8};
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(QtView::PaneText(panes[i]), panes[i] == c.pane ? "" : before[i]);
-    }
-    c.button->click();  // an empty pane stays empty
-    EXPECT_EQ(QtView::PaneText(c.pane), "");
-  }
-}
-
 TEST_F(WindowTest, AppendPaneGivesOldTextFollowedByTheAddition) {
   struct Case {
     std::vector<std::string> additions;
@@ -279,36 +235,9 @@ TEST_F(WindowTest, LampColourIsBgrAndIsWhatIsDrawn) {
   }
 }
 
-TEST_F(WindowTest, MessageBoxesHoldTheTimerWhileUp) {
-  BoxCapture boxes;
-  bool activeDuringBox = true;
-  boxes.onShow = [&](const BoxMessage&) { activeDuringBox = w.TMRComm->isActive(); };
-
-  w.TMRComm->start();
-  w.form.ShowBox("Rilvano", "text", BoxIcon::None);
-  EXPECT_FALSE(activeDuringBox);
-  EXPECT_TRUE(w.TMRComm->isActive());
-
-  w.TMRComm->stop();
-  w.form.ShowBox("Error#1", "text", BoxIcon::Critical);
-  EXPECT_FALSE(w.TMRComm->isActive());
-
-  ASSERT_EQ(boxes.boxes.size(), 2u);
-  EXPECT_EQ(boxes.boxes[1].title, "Error#1");
-  EXPECT_EQ(boxes.boxes[1].icon, BoxIcon::Critical);
-}
-
-TEST(TimeTexts, TimeStampHasNoLeadingZeros) {
-  struct Case {
-    int h, m, s, ms;
-    const char* text;
-  };
-  for (const Case& c : {Case{0, 0, 0, 0, "0:0:0.0"}, Case{9, 5, 3, 7, "9:5:3.7"},
-                        Case{14, 30, 15, 250, "14:30:15.250"}, Case{23, 59, 59, 999, "23:59:59.999"},
-                        Case{10, 10, 10, 70, "10:10:10.70"}, Case{1, 2, 3, 700, "1:2:3.700"}}) {
-    EXPECT_EQ(FormatTimeStamp(c.h, c.m, c.s, c.ms), c.text);
-  }
-  // The window's stamp is today's clock in that form.
+// The stamp's form is checked on the recording view's clock; here the Qt
+// view's clock reading.
+TEST(TimeTexts, TimeStampIsTodaysClock) {
   QtView w;
   const std::string stamp = w.form.TimeStamp();
   int h = -1, m = -1, s = -1, ms = -1;

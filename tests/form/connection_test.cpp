@@ -1,25 +1,25 @@
-// Open, Close and Unload against a recording serial backend (and once
-// against a real pseudo-terminal), with the log file they leave behind.
+// Open, Close and Unload on the recording view, against a recording serial
+// backend (and once against a real pseudo-terminal), with the log file they
+// leave behind.
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QDateTime>
-#include <QLineEdit>
-#include <QLocale>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTimer>
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "modbus/cp1251.h"
 #include "serial/SerialPort.h"
+#include "tests/form/recording_driver.h"
 #include "tests/support/fake_platform.h"
-#include "tests/window/harness.h"
-#include "window/qt/QtView.h"
-#include "window/qt/timetext.h"
+#include "tests/support/files.h"
+#include "tests/support/form_seam.h"
+#include "tests/support/pty.h"
 
 namespace rilvano {
 namespace {
@@ -63,8 +63,7 @@ class ConnectionTest : public test::TempDirTest {
     test::TempDirTest::SetUp();
     platform.createOk = false;  // only the names in `existing` open
     SerialPort::SetPlatform(&platform);
-    w = std::make_unique<QtView>();
-    w->show();
+    w = std::make_unique<test::RecordingDriver>();
   }
   void TearDown() override {
     w.reset();
@@ -73,21 +72,21 @@ class ConnectionTest : public test::TempDirTest {
   }
 
   void Open(const std::string& port) {
-    w->txt_0->setText(QString::fromStdString(port));
-    ASSERT_TRUE(w->BTNOpenCom->isEnabled());
-    w->BTNOpenCom->click();
+    w->Type(Control::txt_0, port);
+    ASSERT_TRUE(w->Enabled(Control::BTNOpenCom));
+    w->Click(Control::BTNOpenCom);
   }
   void Close() {
-    ASSERT_TRUE(w->BTNCloseCom->isEnabled());
-    w->BTNCloseCom->click();
+    ASSERT_TRUE(w->Enabled(Control::BTNCloseCom));
+    w->Click(Control::BTNCloseCom);
   }
   bool IsOpenState() const {
-    const bool open = !w->txt_0->isEnabled() && !w->BTNOpenCom->isEnabled() && w->BTNCloseCom->isEnabled() &&
-                      w->Command1->isEnabled() && w->Command2->isEnabled() && w->Command3->isEnabled() &&
-                      w->Command4->isEnabled() && w->TMRComm->isActive();
-    const bool closed = w->txt_0->isEnabled() && w->BTNOpenCom->isEnabled() && !w->BTNCloseCom->isEnabled() &&
-                        !w->Command1->isEnabled() && !w->Command2->isEnabled() && !w->Command3->isEnabled() &&
-                        !w->Command4->isEnabled() && !w->TMRComm->isActive();
+    using C = Control;
+    const auto on = [this](C c) { return w->Enabled(c); };
+    const bool open = !on(C::txt_0) && !on(C::BTNOpenCom) && on(C::BTNCloseCom) && on(C::Command1) &&
+                      on(C::Command2) && on(C::Command3) && on(C::Command4) && w->view.TimerRunning();
+    const bool closed = on(C::txt_0) && on(C::BTNOpenCom) && !on(C::BTNCloseCom) && !on(C::Command1) &&
+                        !on(C::Command2) && !on(C::Command3) && !on(C::Command4) && !w->view.TimerRunning();
     EXPECT_NE(open, closed) << "half-switched window";
     return open;
   }
@@ -103,38 +102,33 @@ class ConnectionTest : public test::TempDirTest {
 
   test::FakePlatform platform;
   BoxCapture boxes;
-  std::unique_ptr<QtView> w;
+  std::unique_ptr<test::RecordingDriver> w;
 };
 
 TEST_F(ConnectionTest, OpenOnMissingPortWritesHeaderFirstAndStillOpens) {
   std::string logAtPortOpen = "<not called>";
   platform.onCreate = [&] { logAtPortOpen = ReadFileBytes("Rilvano_log_COM9.txt"); };
-  const QDateTime before = QDateTime::currentDateTime();
   Open("COM9:");
-  const QDateTime after = QDateTime::currentDateTime();
 
   EXPECT_EQ(platform.Calls("CreateFile"), std::vector<std::string>{"COM9:"});
   EXPECT_TRUE(IsOpenState());
   EXPECT_TRUE(boxes.boxes.empty());
-  EXPECT_EQ(w->form.NewLine, "\r\n");
-  EXPECT_EQ(w->form.LogFile, 1);
-  const QLocale locale = QLocale::system();
-  EXPECT_TRUE(w->form.StartTime == GeneralDateText(before, locale).toStdString() ||
-              w->form.StartTime == GeneralDateText(after, locale).toStdString())
-      << w->form.StartTime;
-  EXPECT_EQ(logAtPortOpen, Header(w->form.StartTime));
+  EXPECT_EQ(w->window.NewLine, "\r\n");
+  EXPECT_EQ(w->window.LogFile, 1);
+  EXPECT_EQ(w->window.StartTime, w->view.GeneralDate(w->view.clock));
+  EXPECT_EQ(logAtPortOpen, Header(w->window.StartTime));
   EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM9.txt"), 1);
 
-  w->Text2->setPlainText("info");
-  w->Text6->setPlainText("write");
-  w->Text8->setPlainText("read");
+  w->view.SetText(Control::Text2, "info");
+  w->view.SetText(Control::Text6, "write");
+  w->view.SetText(Control::Text8, "read");
   Close();
   EXPECT_FALSE(IsOpenState());
-  EXPECT_EQ(QtView::PaneText(w->Text2), "");
-  EXPECT_EQ(QtView::PaneText(w->Text6), "write");
-  EXPECT_EQ(QtView::PaneText(w->Text8), "read");
+  EXPECT_EQ(w->Text(Control::Text2), "");
+  EXPECT_EQ(w->Text(Control::Text6), "write");
+  EXPECT_EQ(w->Text(Control::Text8), "read");
   EXPECT_EQ(OpenDescriptorsTo("Rilvano_log_COM9.txt"), 0);
-  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM9.txt"), Header(w->form.StartTime));
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM9.txt"), Header(w->window.StartTime));
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -143,7 +137,7 @@ TEST_F(ConnectionTest, EachOpenAppendsAHeaderToTheLogOfItsFirstFourCharacters) {
   { std::ofstream("Rilvano_log_COM1.txt", std::ios::binary) << expected; }
   for (const char* port : {"COM10:", "COM1:", "COM10:"}) {
     Open(port);
-    expected += Header(w->form.StartTime);
+    expected += Header(w->window.StartTime);
     Close();
   }
   EXPECT_EQ(LogFilesHere(), std::vector<std::string>{"Rilvano_log_COM1.txt"});
@@ -172,12 +166,12 @@ TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
       ExpectLastBox(1, "Error#1001", BoxIcon::Critical, {"путь не найден"});
       EXPECT_FALSE(IsOpenState());
       EXPECT_TRUE(platform.Calls("CreateFile").empty()) << "port opened after a failed log";
-      EXPECT_EQ(w->form.NewLine, "\r\n");
+      EXPECT_EQ(w->window.NewLine, "\r\n");
     } else {
       EXPECT_TRUE(boxes.boxes.empty());
       EXPECT_TRUE(IsOpenState());
       EXPECT_EQ(platform.Calls("CreateFile"), std::vector<std::string>{c.port});
-      EXPECT_EQ(ReadFileBytes(c.logName), Header(w->form.StartTime));
+      EXPECT_EQ(ReadFileBytes(c.logName), Header(w->window.StartTime));
       Close();
       fs::remove(c.logName);
     }
@@ -188,8 +182,8 @@ TEST_F(ConnectionTest, PortNamesGiveTheirLogNameOrTheErrorBox) {
 TEST_F(ConnectionTest, BaudRateIsReadAtOpenOnly) {
   platform.existing = {"COM3:"};
   Open("COM3:");
-  EXPECT_TRUE(w->Text10->isEnabled());
-  w->Text10->setText("19200");
+  EXPECT_TRUE(w->Enabled(Control::Text10));
+  w->Type(Control::Text10, "19200");
   EXPECT_EQ(platform.Calls("BuildCommDCB"), std::vector<std::string>{"9600,n,8,1"});
   Close();
   EXPECT_EQ(platform.Calls("CloseHandle").size(), 1u);
@@ -209,12 +203,12 @@ TEST_F(ConnectionTest, DriverMessagesAreBoxesTitledWithTheProgramName) {
 TEST_F(ConnectionTest, CloseAndUnloadRunTheirStepsInOrder) {
   platform.existing = {"COM3:"};
   Open("COM3:");
-  w->form.AppendPane(Control::Text2, "info");
+  w->window.AppendPane(Control::Text2, "info");
   bool timerStopped = false, paneCleared = false;
   int logOpenAtClosePort = -1;
   platform.onClose = [&] {
-    timerStopped = !w->TMRComm->isActive();
-    paneCleared = w->Text2->toPlainText().isEmpty();
+    timerStopped = !w->view.TimerRunning();
+    paneCleared = w->Text(Control::Text2).empty();
     logOpenAtClosePort = OpenDescriptorsTo("Rilvano_log_COM3.txt");
   };
   Close();
@@ -225,14 +219,14 @@ TEST_F(ConnectionTest, CloseAndUnloadRunTheirStepsInOrder) {
 
   Open("COM3:");
   logOpenAtClosePort = -1;
-  w->close();  // unload: log first, then the port
+  w->Close();  // unload: log first, then the port
   EXPECT_EQ(logOpenAtClosePort, 0);
   EXPECT_EQ(platform.Calls("CloseHandle").size(), 2u);
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(ConnectionTest, UnloadWithoutOpenReportsNothing) {
-  w->close();
+  w->Close();
   w.reset();
   EXPECT_TRUE(boxes.boxes.empty());
   EXPECT_EQ(platform.Calls("CloseHandle").size(), 0u);
@@ -242,13 +236,13 @@ TEST_F(ConnectionTest, UnloadWithoutOpenReportsNothing) {
 
 TEST_F(ConnectionTest, LogGetsExactWindows1251BytesAndCrLf) {
   Open("COM3:");
-  const std::string header = Header(w->form.StartTime);
-  w->form.LogLine("12:0:5.30");
-  w->form.LogItem("Отправка пакета:   ");
-  for (const char* pair : {"01 ", "00 ", "FF "}) w->form.LogItem(pair);
-  w->form.LogLine("");
-  w->form.LogLine("Принят пакет:\r\n" + Cp1251ToUtf8("\x34\xB5\x98\xFF") + "\r\n34 B5 98 FF \r\n");
-  w->form.LogLine("\r\n#=0 Данные= 4660 ✓ё€");  // outside the code page: "?"
+  const std::string header = Header(w->window.StartTime);
+  w->window.LogLine("12:0:5.30");
+  w->window.LogItem("Отправка пакета:   ");
+  for (const char* pair : {"01 ", "00 ", "FF "}) w->window.LogItem(pair);
+  w->window.LogLine("");
+  w->window.LogLine("Принят пакет:\r\n" + Cp1251ToUtf8("\x34\xB5\x98\xFF") + "\r\n34 B5 98 FF \r\n");
+  w->window.LogLine("\r\n#=0 Данные= 4660 ✓ё€");  // outside the code page: "?"
   // Written through at once: readable before Close.
   const std::string expected = header + "12:0:5.30\r\n" +
                                "\xCE\xF2\xEF\xF0\xE0\xE2\xEA\xE0 \xEF\xE0\xEA\xE5\xF2\xE0:   01 00 FF \r\n" +
@@ -272,7 +266,7 @@ TEST_F(ConnectionTest, FailedHeaderWriteTakesTheErrorPathAndIsClosedByTheNextOpe
   EXPECT_EQ(OpenDescriptorsTo("/dev/full"), 0);
   EXPECT_EQ(boxes.boxes.size(), 1u);
   EXPECT_TRUE(IsOpenState());
-  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), Header(w->form.StartTime));
+  EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), Header(w->window.StartTime));
 }
 
 // Points the log's open descriptor at /dev/full while alive: a disk that
@@ -305,14 +299,14 @@ TEST_F(ConnectionTest, FailingLogWritesAreToldOncePerRunAndWorkGoesOn) {
     {
       DiskFull full("Rilvano_log_COM3.txt");
       ASSERT_TRUE(full.Found());
-      w->form.LogLine("0:0:0.1");
-      w->form.LogItem("Отправка пакета:   ");
-      w->form.LogLine("");
-      w->form.AppendPane(Control::Text8, "still shown");
+      w->window.LogLine("0:0:0.1");
+      w->window.LogItem("Отправка пакета:   ");
+      w->window.LogLine("");
+      w->window.AppendPane(Control::Text8, "still shown");
     }
     ExpectLastBox(run, "Rilvano", BoxIcon::Warning, {"Не удалось записать в файл журнала", "нет места на диске"});
     EXPECT_TRUE(IsOpenState());
-    w->form.LogLine("after");  // writes work again once there is room
+    w->window.LogLine("after");  // writes work again once there is room
     EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt").substr(size), "after\r\n");
     Close();
   }
@@ -325,7 +319,7 @@ TEST_F(ConnectionTest, RealPseudoTerminalOpensAndCloses) {
   EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text;
   EXPECT_TRUE(IsOpenState());
   EXPECT_EQ(OpenDescriptorsTo(pty.Path()), 1);
-  test::ProcessEventsFor(100);  // a few idle ticks
+  w->RunFor(100);  // a few idle ticks
   Close();
   EXPECT_FALSE(IsOpenState());
   EXPECT_EQ(OpenDescriptorsTo(pty.Path()), 0);
