@@ -8,8 +8,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -17,6 +15,7 @@
 #include "modbus/cp1251.h"
 #include "serial/SerialPort.h"
 #include "tests/receive/reply_cases.h"
+#include "tests/support/files.h"
 #include "tests/support/form_seam.h"
 #include "tests/win32/win32_driver.h"
 
@@ -25,11 +24,6 @@ namespace {
 
 using C = Control;
 
-std::string FileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The log in UTF-8 with the start line as "DATE" and time stamps as "T".
 std::string MaskedLog(const std::string& bytes) {
   std::string log = Cp1251ToUtf8(bytes);
@@ -37,8 +31,9 @@ std::string MaskedLog(const std::string& bytes) {
   return std::regex_replace(log, std::regex("(^|\r\n)[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n"), "$1T\r\n");
 }
 
-TEST(Win32Session, OpenReadTheTickDecodesCloseAndTheLog) {
-  TempDir dir;
+class Win32Session : public TempDirTest {};
+
+TEST_F(Win32Session, OpenReadTheTickDecodesCloseAndTheLog) {
   BoxCapture boxes;
   Win32Window w;
   w.Click(C::BTNOpenCom);  // "COM3:" at 9600 by default
@@ -73,13 +68,14 @@ TEST(Win32Session, OpenReadTheTickDecodesCloseAndTheLog) {
   const std::string expected = "DATE\r\nSTART Rilvano V3.0\r\n\r\n"
                                "T\r\nОтправка пакета:   " + HexList(frame) + "\r\n"
                                "T\r\n" + RawText(reply) + "\r\n" + decoded + "\r\n";
-  EXPECT_EQ(MaskedLog(FileBytes(dir.Path() / "Rilvano_log_COM3.txt")), expected);
+  EXPECT_EQ(MaskedLog(ReadFileBytes(Dir() / "Rilvano_log_COM3.txt")), expected);
 }
 
 // The port box's text names the log; whatever the ANSI code page, the file
 // gets that name, and its contents stay Windows-1251.
-TEST(Win32LogName, ReachesTheFileSystemAsUtf16) {
-  TempDir dir;
+class Win32LogName : public TempDirTest {};
+
+TEST_F(Win32LogName, ReachesTheFileSystemAsUtf16) {
   for (const char* port : {"ЖУРН1:", "Café", "日本語ポート"}) {
     SCOPED_TRACE(port);
     LogFileWriter log;
@@ -90,7 +86,7 @@ TEST(Win32LogName, ReachesTheFileSystemAsUtf16) {
     log.Close();
     const std::wstring wide = wintext::Widen(name);
     EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES) << "no file of that name";
-    EXPECT_EQ(FileBytes(dir.Path() / std::filesystem::path(wide)), Utf8ToCp1251("Принят пакет:") + "\r\n");
+    EXPECT_EQ(ReadFileBytes(Dir() / std::filesystem::path(wide)), Utf8ToCp1251("Принят пакет:") + "\r\n");
   }
 }
 

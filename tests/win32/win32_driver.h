@@ -8,9 +8,7 @@
 #include <windows.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "form/frmSerial.h"
@@ -102,34 +100,6 @@ class Win32Window {
 
   Win32View view;
   frmSerial form;
-};
-
-// Each test in its own empty working directory, for the log files.
-class TempDir {
- public:
-  TempDir() {
-    old_ = std::filesystem::current_path();
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    wchar_t name[MAX_PATH];
-    GetTempFileNameW(base, L"rlv", 0, name);  // makes a file: reuse its unique name for a directory
-    DeleteFileW(name);
-    dir_ = name;
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::current_path(old_, ignored);
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return dir_; }
-
- private:
-  std::filesystem::path old_;
-  std::filesystem::path dir_;
 };
 
 }  // namespace rilvano::test
