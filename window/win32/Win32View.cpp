@@ -22,7 +22,7 @@ using wintext::Widen;
 
 bool IsPane(Control control) { return Spec(control).kind == ControlKind::Pane; }
 
-DWORD StyleOf(const ControlSpec& spec) {
+DWORD StyleOf(const ControlSpec& spec, bool richPanes) {
   const DWORD child = WS_CHILD | WS_VISIBLE;
   switch (spec.kind) {
     case ControlKind::Group: return child | BS_GROUPBOX | WS_CLIPSIBLINGS;
@@ -33,7 +33,10 @@ DWORD StyleOf(const ControlSpec& spec) {
     case ControlKind::Button: return child | WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON;
     case ControlKind::Pane:
       return child | WS_TABSTOP | WS_GROUP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL |
-             (spec.wraps ? 0 : ES_AUTOHSCROLL | WS_HSCROLL);
+             (spec.wraps ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) |
+             // The bars stay, greyed while there is nothing to scroll (the
+             // same bit means digits only to a plain edit control).
+             (richPanes ? ES_DISABLENOSCROLL : 0);
     case ControlKind::Lamp: return child | SS_OWNERDRAW;
   }
   return child;
@@ -230,7 +233,7 @@ void Win32View::CreateControls() {
   for (const ControlSpec& spec : kControls) {
     const std::wstring text = Widen(spec.text);
     const DWORD exStyle = (spec.kind == ControlKind::Box || spec.kind == ControlKind::Pane) ? WS_EX_CLIENTEDGE : 0;
-    DWORD style = StyleOf(spec);
+    DWORD style = StyleOf(spec, richPanes_);
     if (!spec.enabled) style |= WS_DISABLED;
     HWND control = CreateWindowExW(exStyle, ClassOf(spec.kind, richPanes_), text.c_str(), style, 0, 0, 0, 0, window_,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.id))), instance_,
