@@ -127,7 +127,16 @@ void Win32View::Show(int showCommand) {
   if (window_ == nullptr) return;
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
-  SetFocus(lastFocus_ != nullptr ? lastFocus_ : Handle(kFocusOrder.front()));
+  SetFocus(FocusTarget());
+}
+
+// Where the focus goes when the window gets it: back to the control that had
+// it, or to the first one that can take it (txt(0) at start).
+HWND Win32View::FocusTarget() const {
+  if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) return lastFocus_;
+  HWND first = Handle(kFocusOrder.front());
+  if (first != nullptr && IsWindowEnabled(first)) return first;
+  return GetNextDlgTabItem(window_, first, FALSE);
 }
 
 int Win32View::Run() {
@@ -344,12 +353,12 @@ LRESULT Win32View::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         HWND focus = GetFocus();
         if (focus != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
       } else {
-        SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) ? lastFocus_ : Handle(kFocusOrder.front()));
+        SetFocus(FocusTarget());
       }
       return 0;
 
     case WM_SETFOCUS:
-      SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) ? lastFocus_ : Handle(kFocusOrder.front()));
+      SetFocus(FocusTarget());
       return 0;
 
     case WM_DRAWITEM: {
