@@ -5,6 +5,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include <filesystem>
+#include <string_view>
 #else
 #include <unistd.h>
 #endif
@@ -19,8 +22,18 @@ namespace rilvano {
 namespace {
 
 #ifdef _WIN32
+// The name reaches the file system as UTF-16: the narrow call would read the
+// UTF-8 in the ANSI code page and create a file of another name.
 int OpenAppend(const char* path) {
-  return ::_open(path, _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, _S_IREAD | _S_IWRITE);
+  std::wstring name;
+  try {
+    const std::string_view utf8(path);
+    name = std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+  } catch (const std::exception&) {
+    errno = EINVAL;  // not UTF-8: no file of that name can be meant
+    return -1;
+  }
+  return ::_wopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
 long WriteSome(int fd, const char* data, std::size_t size) {
   return ::_write(fd, data, static_cast<unsigned>(size));
@@ -52,6 +65,7 @@ std::string Reason(int err) {
     case ENFILE: return "слишком много открытых файлов";
     case EIO: return "ошибка ввода-вывода";
     case EFBIG: return "файл слишком велик";
+    case EINVAL: return "недопустимое имя файла";
     default: return "системная ошибка " + std::to_string(err);
   }
 }

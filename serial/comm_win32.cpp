@@ -13,7 +13,9 @@
 #undef BuildCommDCB
 
 #include <cctype>
+#include <climits>
 #include <cstring>
+#include <string>
 
 namespace rilvano::comm {
 namespace {
@@ -21,6 +23,31 @@ namespace {
 static_assert(sizeof(DCB) <= sizeof(LineSettings::native), "the DCB image must fit");
 
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The "A" calls read their text in the system's ANSI code page, and our text
+// is UTF-8: convert explicitly, and refuse what the page cannot hold rather
+// than let a best-fit guess ("COM３" as "COM3") reach another device or file.
+bool ToAnsi(const std::string& utf8, std::string& ansi) {
+  ansi.clear();
+  if (utf8.empty()) return true;
+  if (utf8.size() > static_cast<std::size_t>(INT_MAX) || utf8.find('\0') != std::string::npos) return false;
+  const int size = static_cast<int>(utf8.size());
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+  if (units <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), units);
+  // A system whose ANSI page is UTF-8 takes the text as it is.
+  if (GetACP() == CP_UTF8) {
+    ansi = utf8;
+    return true;
+  }
+  BOOL lossy = FALSE;
+  const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0, nullptr, &lossy);
+  if (bytes <= 0 || lossy) return false;
+  ansi.assign(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, ansi.data(), bytes, nullptr, nullptr);
+  return true;
+}
 
 bool IsComName(const std::string& name) {
   if (name.size() < 4) return false;
@@ -84,9 +111,14 @@ bool StopBitsCode(std::uint8_t count, BYTE& stopBits) {
 
 class Win32Platform final : public Platform {
  public:
+  // A name the ANSI page cannot hold opens nothing, like a missing port.
   Handle CreateFile(const std::string& port) override {
-    HANDLE handle = ::CreateFileA(DeviceName(port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
+    std::string name;
+    if (!ToAnsi(DeviceName(port), name)) {
+      ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return kInvalidHandle;
+    }
+    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     return reinterpret_cast<Handle>(handle);
   }
 
@@ -103,10 +135,15 @@ class Win32Platform final : public Platform {
   // The block starts all zero and the platform's parser fills what it fills;
   // the whole block is kept so SetCommState applies it unchanged.
   bool BuildCommDCB(const std::string& settings, LineSettings& dcb) override {
+    std::string text;
+    if (!ToAnsi(settings, text)) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);  // what the parser says of text it cannot read
+      return false;
+    }
     DCB native;
     std::memset(&native, 0, sizeof native);
     native.DCBlength = sizeof native;
-    if (!::BuildCommDCBA(settings.c_str(), &native)) return false;
+    if (!::BuildCommDCBA(text.c_str(), &native)) return false;
     dcb.baud = native.BaudRate;
     dcb.parity = ParityLetter(native.Parity);
     dcb.dataBits = native.ByteSize;

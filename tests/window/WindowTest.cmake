@@ -4,13 +4,13 @@
 # start-up allocations.
 set(RILVANO_LSAN_SUPP ${CMAKE_CURRENT_LIST_DIR}/../lsan.supp)
 
-if(RILVANO_BUILD_WINDOW AND NOT TARGET rilvano_qt_main)
+if(TARGET rilvano_window AND NOT TARGET rilvano_qt_main)
   add_library(rilvano_qt_main STATIC ${CMAKE_CURRENT_LIST_DIR}/qt_main.cpp)
   target_link_libraries(rilvano_qt_main PUBLIC rilvano_window GTest::gtest)
 endif()
 
 function(rilvano_window_test name)
-  if(NOT RILVANO_BUILD_WINDOW)
+  if(NOT TARGET rilvano_window)
     return()
   endif()
   add_executable(${name} ${ARGN})

@@ -286,3 +286,49 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), units);
+  return out;
+}
+
+// Text crossing into the "A" calls goes in the ANSI code page: a name the
+// page holds reaches its file whole (which is then refused as a port, with
+// its message); a name it cannot hold opens nothing and says nothing, even
+// where a best-fit spelling of it exists ("Cafē" must not open "Cafe").
+TEST(Win32AnsiText, NamesInTheCodePageArriveWholeOthersOpenNothing) {
+  std::string inPage;
+  std::string outOfPage;
+  switch (GetACP()) {
+    case 1251: inPage = "Порт.txt"; outOfPage = "Café.txt"; break;
+    case 1252: inPage = "Café.txt"; outOfPage = "Cafē.txt"; break;
+    default: GTEST_SKIP() << "no case for ANSI code page " << GetACP();
+  }
+  for (const std::wstring& name : {Wide(inPage), std::wstring(L"Cafe.txt")}) {
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+  }
+  std::vector<std::string> messages;
+  SerialPort::SetPlatform(nullptr);
+  SerialPort::SetMessageSink([&](const std::string& text) { messages.push_back(text); });
+
+  EXPECT_EQ(SerialPort::OpenPort(inPage, kSettings), 0);
+  ASSERT_EQ(messages.size(), 1u) << "the file was not reached";
+  EXPECT_EQ(messages[0].rfind("Unable to set timeouts for port " + inPage + " Error: ", 0), 0u) << messages[0];
+
+  messages.clear();
+  EXPECT_EQ(SerialPort::OpenPort(outOfPage, kSettings), 0);
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+
+  SerialPort::SetMessageSink(nullptr);
+  DeleteFileW(Wide(inPage).c_str());
+  DeleteFileW(L"Cafe.txt");
+}
+
+}  // namespace

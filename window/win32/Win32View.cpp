@@ -22,7 +22,7 @@ using wintext::Widen;
 
 bool IsPane(Control control) { return Spec(control).kind == ControlKind::Pane; }
 
-DWORD StyleOf(const ControlSpec& spec) {
+DWORD StyleOf(const ControlSpec& spec, bool richPanes) {
   const DWORD child = WS_CHILD | WS_VISIBLE;
   switch (spec.kind) {
     case ControlKind::Group: return child | BS_GROUPBOX | WS_CLIPSIBLINGS;
@@ -33,7 +33,10 @@ DWORD StyleOf(const ControlSpec& spec) {
     case ControlKind::Button: return child | WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON;
     case ControlKind::Pane:
       return child | WS_TABSTOP | WS_GROUP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL |
-             (spec.wraps ? 0 : ES_AUTOHSCROLL | WS_HSCROLL);
+             (spec.wraps ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) |
+             // The bars stay, greyed while there is nothing to scroll (the
+             // same bit means digits only to a plain edit control).
+             (richPanes ? ES_DISABLENOSCROLL : 0);
     case ControlKind::Lamp: return child | SS_OWNERDRAW;
   }
   return child;
@@ -124,7 +127,16 @@ void Win32View::Show(int showCommand) {
   if (window_ == nullptr) return;
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
-  SetFocus(lastFocus_ != nullptr ? lastFocus_ : Handle(kFocusOrder.front()));
+  SetFocus(FocusTarget());
+}
+
+// Where the focus goes when the window gets it: back to the control that had
+// it, or to the first one that can take it (txt(0) at start).
+HWND Win32View::FocusTarget() const {
+  if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) return lastFocus_;
+  HWND first = Handle(kFocusOrder.front());
+  if (first != nullptr && IsWindowEnabled(first)) return first;
+  return GetNextDlgTabItem(window_, first, FALSE);
 }
 
 int Win32View::Run() {
@@ -230,7 +242,7 @@ void Win32View::CreateControls() {
   for (const ControlSpec& spec : kControls) {
     const std::wstring text = Widen(spec.text);
     const DWORD exStyle = (spec.kind == ControlKind::Box || spec.kind == ControlKind::Pane) ? WS_EX_CLIENTEDGE : 0;
-    DWORD style = StyleOf(spec);
+    DWORD style = StyleOf(spec, richPanes_);
     if (!spec.enabled) style |= WS_DISABLED;
     HWND control = CreateWindowExW(exStyle, ClassOf(spec.kind, richPanes_), text.c_str(), style, 0, 0, 0, 0, window_,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.id))), instance_,
@@ -341,12 +353,12 @@ LRESULT Win32View::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         HWND focus = GetFocus();
         if (focus != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
       } else {
-        SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) ? lastFocus_ : Handle(kFocusOrder.front()));
+        SetFocus(FocusTarget());
       }
       return 0;
 
     case WM_SETFOCUS:
-      SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) ? lastFocus_ : Handle(kFocusOrder.front()));
+      SetFocus(FocusTarget());
       return 0;
 
     case WM_DRAWITEM: {

@@ -87,6 +87,7 @@ class Win32View final : public View {
   void Layout();
   SIZE MinimumClientSize();
   void MoveFocus(HWND from, bool backwards);
+  HWND FocusTarget() const;
   void Trim(HWND pane, std::wstring& addition);
   void SetUpPane(HWND pane, bool wraps);
   std::size_t PaneLength(HWND pane) const;

@@ -1,0 +1,306 @@
+// What only the real Win32 window shows: keyboard navigation, the panes'
+// edit controls, the timer through the message loop, closing, painting and
+// layout. The form's behaviour itself is tested once for every view.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "form/controls.h"
+#include "tests/support/form_seam.h"
+#include "tests/win32/win32_driver.h"
+
+namespace rilvano::test {
+namespace {
+
+using C = Control;
+
+// ---- keyboard navigation ---------------------------------------------------
+
+// The focus order over the controls that can take the focus now.
+std::vector<C> EnabledFocusOrder(const Win32View& view) {
+  std::vector<C> order;
+  for (C c : kFocusOrder) {
+    if (view.Enabled(c)) order.push_back(c);
+  }
+  return order;
+}
+
+std::string NameOf(const Win32View& view, HWND window) {
+  for (const ControlSpec& spec : kControls) {
+    if (view.Handle(spec.id) == window) return std::string(spec.name);
+  }
+  return window == nullptr ? "(no focus)" : "(not a control)";
+}
+
+// Tab and Shift+Tab walk the focus order both ways, wrapping, over what is
+// enabled: at start, and with every control enabled (out of each pane too).
+TEST(Win32Keyboard, TabAndShiftTabFollowTheFocusOrder) {
+  Win32Window w;
+  for (bool allEnabled : {false, true}) {
+    SCOPED_TRACE(allEnabled ? "every control enabled" : "start state");
+    if (allEnabled) {
+      for (C c : kFocusOrder) w.view.SetEnabled(c, true);
+    }
+    const std::vector<C> order = EnabledFocusOrder(w.view);
+    SetFocus(w[order.front()]);
+    for (std::size_t i = 1; i <= order.size(); ++i) {
+      PressKey(w.view, VK_TAB);
+      const C expected = order[i % order.size()];
+      ASSERT_EQ(NameOf(w.view, w.Focus()), Spec(expected).name) << "Tab number " << i;
+    }
+    for (std::size_t i = order.size(); i-- > 0;) {
+      PressKey(w.view, VK_TAB, VK_SHIFT);
+      ASSERT_EQ(NameOf(w.view, w.Focus()), Spec(order[i]).name) << "Shift+Tab back to position " << i;
+    }
+  }
+  // A Tab leaves a pane without putting a tab character into it.
+  EXPECT_EQ(w.Text(C::Text6), "");
+  EXPECT_EQ(w.Text(C::Text8), "");
+  EXPECT_EQ(w.Text(C::Text2), "");
+}
+
+TEST(Win32Keyboard, FocusStartsInThePortBoxAndMovesOnWhenItsControlIsDisabled) {
+  Win32Window w;
+  EXPECT_EQ(NameOf(w.view, w.Focus()), "txt(0)");
+  SetFocus(w[C::BTNOpenCom]);
+  w.view.SetEnabled(C::BTNOpenCom, false);
+  // BTNCloseCom is still disabled: the next that can take the focus.
+  EXPECT_EQ(NameOf(w.view, w.Focus()), "Text1");
+}
+
+// ---- panes -----------------------------------------------------------------
+
+TEST(Win32Panes, LineBreaksOperatorTextAndAdditions) {
+  Win32Window w;
+  for (C pane : {C::Text6, C::Text8, C::Text2}) {
+    SCOPED_TRACE(std::string(Spec(pane).name));
+    SetFocus(w[pane]);
+    Type(w[pane], "Ввод оператора");
+    w.view.Append(pane, "\r\nПринят пакет:\r\n4\xD0\x83" "3\r\n01 03 \r\n");
+    w.view.Append(pane, "a\nb\rc");
+    EXPECT_EQ(w.Text(pane), "Ввод оператора\nПринят пакет:\n4\xD0\x83" "3\n01 03 \na\nb\nc");
+    w.view.SetText(pane, "x\r\ny");
+    EXPECT_EQ(w.Text(pane), "x\ny");
+  }
+  // A box keeps its single line as given.
+  w.view.SetText(C::Text3, "Жж");
+  EXPECT_EQ(w.Text(C::Text3), "Жж");
+}
+
+// A full pane drops its oldest whole lines: the newest text always shows.
+TEST(Win32Panes, AFullPaneKeepsTheNewestLines) {
+  Win32Window w;
+  w.view.SetPaneLimit(400);
+  for (C pane : {C::Text8, C::Text2}) {
+    SCOPED_TRACE(std::string(Spec(pane).name));
+    int last = 0;
+    for (; last < 120; ++last) w.view.Append(pane, "строка " + std::to_string(last) + "\r\n");
+    const std::string text = w.Text(pane);
+    EXPECT_LE(text.size(), 2 * 400u);  // at most 400 UTF-16 units, 2 bytes each here
+    // Consecutive whole lines up to the last one added.
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = text.find('\n', start);
+      ASSERT_NE(end, std::string::npos) << "the pane ends inside a line";
+      lines.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+    ASSERT_GE(lines.size(), 15u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i], "строка " + std::to_string(last - static_cast<int>(lines.size()) + static_cast<int>(i)));
+    }
+
+    // One addition larger than the pane: its own newest lines.
+    std::string big;
+    for (int i = 0; i < 60; ++i) big += "big " + std::to_string(i) + "\r\n";
+    w.view.Append(pane, big);
+    const std::string after = w.Text(pane);
+    EXPECT_LE(after.size(), 400u);
+    EXPECT_EQ(after.substr(after.size() - 7), "big 59\n");
+    EXPECT_EQ(after.rfind("big ", 0), 0u) << "starts with a whole line";
+  }
+}
+
+// ---- timer, clicks and closing -----------------------------------------------
+
+struct Recorder {
+  explicit Recorder(Win32View& view) : view(view) {
+    view.Connect({[this](C c) { OnClick(c); }, [this] { ++ticks; }, [this] { ++unloads; }});
+  }
+  void OnClick(C c) {
+    clicks.push_back(c);
+    if (onClick) onClick(c);
+  }
+  Win32View& view;
+  std::vector<C> clicks;
+  std::function<void(C)> onClick;
+  int ticks = 0;
+  int unloads = 0;
+};
+
+TEST(Win32Events, TicksComeThroughTheLoopButNeverInsideAHandlerOrAfterStop) {
+  Win32View view;
+  Recorder r(view);
+  view.Show();
+  view.StartTimer(kTimerIntervalMs);
+  EXPECT_TRUE(view.TimerRunning());
+  ASSERT_TRUE(PumpUntil(view, [&] { return r.ticks >= 3; }, 2000));
+
+  // A handler that pumps messages itself, as a box or a nested loop would.
+  int ticksInside = -1;
+  r.onClick = [&](C) {
+    const int before = r.ticks;
+    Pump(view, 150);
+    ticksInside = r.ticks - before;
+  };
+  view.SetEnabled(C::Command7, true);
+  SendMessageW(view.Handle(C::Command7), BM_CLICK, 0, 0);
+  EXPECT_EQ(ticksInside, 0);
+
+  // A tick already queued when the timer stops is dropped.
+  Sleep(30);
+  view.StopTimer();
+  const int atStop = r.ticks;
+  Pump(view, 100);
+  EXPECT_EQ(r.ticks, atStop);
+  EXPECT_FALSE(view.TimerRunning());
+}
+
+TEST(Win32Events, ButtonsClickWhenEnabledOnly) {
+  Win32View view;
+  Recorder r(view);
+  view.Show();
+  SendMessageW(view.Handle(C::Command3), BM_CLICK, 0, 0);  // disabled at start
+  SendMessageW(view.Handle(C::Command6), BM_CLICK, 0, 0);
+  view.SetEnabled(C::Command3, true);
+  SendMessageW(view.Handle(C::Command3), BM_CLICK, 0, 0);
+  Pump(view, 0);
+  EXPECT_EQ(r.clicks, (std::vector<C>{C::Command6, C::Command3}));
+}
+
+TEST(Win32Events, ClosingUnloadsOnceThenTheWindowIsGone) {
+  Win32View view;
+  Recorder r(view);
+  view.Show();
+  HWND window = view.Window();
+  // Asked to close while a handler runs: the handler finishes first.
+  std::vector<std::string> order;
+  r.onClick = [&](C) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    Pump(view, 20);
+    order.push_back(IsWindow(window) ? "handler ran to its end" : "window gone inside the handler");
+  };
+  SendMessageW(view.Handle(C::Command5), BM_CLICK, 0, 0);
+  Pump(view, 20);
+  EXPECT_EQ(order, std::vector<std::string>{"handler ran to its end"});
+  EXPECT_EQ(r.unloads, 1);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(view.Window(), nullptr);
+  // The form may still talk to a view whose window is gone.
+  view.SetText(C::Text8, "x");
+  view.Append(C::Text2, "y");
+  view.StartTimer(10);
+  EXPECT_EQ(view.Text(C::Text8), "");
+  EXPECT_FALSE(view.Enabled(C::BTNOpenCom));
+  EXPECT_FALSE(view.TimerRunning());
+}
+
+// ---- painting, layout, clock ---------------------------------------------------
+
+// The lamp is painted in the colour the form set, read as 0x00BBGGRR.
+TEST(Win32Paint, TheLampShowsItsColour) {
+  Win32View view;
+  view.Show();
+  HWND lamp = view.Handle(C::Pic);
+  RECT r{};
+  GetClientRect(lamp, &r);
+  ASSERT_GT(r.right, 4);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  for (std::uint32_t bgr : {0x0000FFu, 0xFFFFFFu, 0x808080u, 0x123456u}) {
+    view.SetLampColor(bgr);
+    EXPECT_EQ(view.LampColor(), bgr);
+    SendMessageW(lamp, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    EXPECT_EQ(GetPixel(dc, r.right / 2, r.bottom / 2), static_cast<COLORREF>(bgr));
+  }
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+}
+
+int CaptionWidth(HWND control) {
+  const std::wstring text = wintext::Widen(
+      [&] {
+        wchar_t buffer[256] = L"";
+        GetWindowTextW(control, buffer, 256);
+        return wintext::Narrow(buffer);
+      }());
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
+// At the start size and at the smallest the window allows: every caption is
+// whole, the controls lie inside the window and do not overlap.
+TEST(Win32Layout, CaptionsFitAndNothingOverlaps) {
+  Win32View view;
+  view.Show();
+  for (bool smallest : {false, true}) {
+    SCOPED_TRACE(smallest ? "smallest size" : "start size");
+    if (smallest) SetWindowPos(view.Window(), nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER);
+    RECT client{};
+    GetClientRect(view.Window(), &client);
+    std::vector<std::pair<std::string, RECT>> placed;
+    for (const ControlSpec& spec : kControls) {
+      HWND control = view.Handle(spec.id);
+      RECT r{};
+      GetWindowRect(control, &r);
+      MapWindowPoints(nullptr, view.Window(), reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
+          << spec.name << " lies outside the window";
+      if (spec.kind == ControlKind::Label || spec.kind == ControlKind::Button) {
+        const int lines = spec.id == C::Label3 ? 2 : 1;
+        EXPECT_LE(CaptionWidth(control), (r.right - r.left) * lines) << spec.name << " is cut";
+      }
+      if (spec.kind == ControlKind::Pane) {
+        EXPECT_GT(r.bottom - r.top, 20) << spec.name;
+      }
+      if (spec.kind != ControlKind::Group && spec.kind != ControlKind::Lamp) placed.emplace_back(spec.name, r);
+    }
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+      for (std::size_t j = i + 1; j < placed.size(); ++j) {
+        RECT both{};
+        EXPECT_FALSE(IntersectRect(&both, &placed[i].second, &placed[j].second))
+            << placed[i].first << " overlaps " << placed[j].first;
+      }
+    }
+  }
+}
+
+TEST(Win32Clock, GeneralDateIsTheShortDateAndTheTimeOrTheDateAloneAtMidnight) {
+  Win32View view;
+  const LocalTime midnight{2026, 12, 7, 0, 0, 0, 0};
+  const LocalTime evening{2026, 12, 7, 21, 5, 9, 500};
+  const std::string date = view.GeneralDate(midnight);
+  const std::string both = view.GeneralDate(evening);
+  EXPECT_NE(date.find("2026"), std::string::npos) << date;
+  EXPECT_EQ(both.rfind(date + " ", 0), 0u) << both;
+  EXPECT_NE(both.find("05:09"), std::string::npos) << both;
+  const LocalTime now = view.Now();
+  EXPECT_GE(now.year, 2024);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31);
+}
+
+}  // namespace
+}  // namespace rilvano::test
