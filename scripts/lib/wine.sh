@@ -9,6 +9,7 @@
 #                           a fresh private prefix (and the null graphics driver)
 #   wine_link_com N TTY     COMn of the prefix is that pseudo-terminal
 #   wine_wait / wine_kill   let the prefix's wineserver end / end it now
+#   wine_locale LOCALE      generates a glibc locale the runs need (root)
 #
 # 32-bit Wine needs a kernel that runs 32-bit user code (IA-32 emulation);
 # some x86_64 kernels have it switched off, and then /usr/lib/wine/wine, and
@@ -64,6 +65,22 @@ wine_enable_i386() {
   fi
   dpkg --add-architecture i386
   apt-get update -qq
+}
+
+# Wine takes the ANSI code page from LANG even without the glibc locale, but
+# its Unix side then cannot convert non-ASCII file names: Cyrillic names fail.
+# Generates e.g. ru_RU.UTF-8 where `locale -a` lacks it (needs the locales
+# package and root).
+wine_locale() {
+  local name=$1 lang=${1%%.*} charset=${1#*.} listed
+  listed=$(printf '%s' "$name" | sed 's/UTF-8$/utf8/')
+  locale -a 2>/dev/null | grep -qx "$listed" && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "wine: the locale $name is missing: run as root, or: localedef -i $lang -f $charset $name" >&2
+    return 1
+  fi
+  echo "wine: generating the locale $name"
+  localedef -i "$lang" -f "$charset" "$name"
 }
 
 # Picks the loader and server of one architecture: win64 or win32.
