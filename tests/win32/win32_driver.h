@@ -78,7 +78,7 @@ inline void Type(HWND control, const std::string& utf8) {
 // The window with the real form behind it, shown.
 class Win32Window {
  public:
-  Win32Window() : form(view) {
+  explicit Win32Window(const Win32ViewOptions& options = {}) : view(options), form(view) {
     view.Connect({[this](Control c) { form.Click(c); }, [this] { form.TMRComm_Timer(); },
                   [this] { form.Form_Unload(); }});
     view.Show(SW_SHOWNORMAL);

@@ -1,6 +1,7 @@
 // Where the controls go: the four frames top to bottom, each row sized from
 // the captions in the current font, so the window looks right at any DPI and
-// with any message font. The panes share the height left over, 3 : 3 : 2.
+// with any message font (whose size is picked so that this fits 398 pixels
+// at 96 dpi). The panes share the height left over, 3 : 3 : 2.
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -38,9 +39,10 @@ class Metrics {
     GetTextExtentPoint32W(dc_, text16.c_str(), static_cast<int>(text16.size()), &size);
     return size.cx;
   }
-  int Label(C c) const { return Width(Spec(c).text) + S(2); }
-  int Box(std::string_view sample) const { return Width(sample) + S(12); }
-  int Button(C c, int padding = 16) const { return Width(Spec(c).text) + S(padding); }
+  // Spare room is scarce at 398 pixels: a label is as wide as its text.
+  int Label(C c) const { return Width(Spec(c).text); }
+  int Box(std::string_view sample) const { return Width(sample) + S(10); }
+  int Button(C c, int padding = 14) const { return Width(Spec(c).text) + S(padding); }
 
   int text = 0;  // line height of the font
   int row = 0;   // height of boxes and buttons
@@ -105,6 +107,9 @@ Plan Compute(const Metrics& m, int clientWidth, int clientHeight) {
   const int left = outer;
   const int width = std::max(0, clientWidth - 2 * outer);
   const int rowWidth = std::max(0, width - 2 * inner);
+  // The connection row is the widest: closer to its frame and tighter.
+  const int inner2 = m.S(4);
+  const int gap2 = m.S(3);
 
   // Heights of each frame without its pane.
   const int h2 = caption + m.row + inner;
@@ -127,7 +132,7 @@ Plan Compute(const Metrics& m, int clientWidth, int clientHeight) {
                               {C::Label8, m.Label(C::Label8)}, {C::Text10, m.Box("19200")}, Stretch(),
                               {C::BTNOpenCom, m.Button(C::BTNOpenCom)}, {C::BTNCloseCom, m.Button(C::BTNCloseCom)},
                               Stretch(), {C::Label2, m.Label(C::Label2)}, {C::Text1, m.Box("255")}},
-                             left + inner, y + caption, rowWidth, m.row, gap);
+                             left + inner2, y + caption, std::max(0, width - 2 * inner2), m.row, gap2);
   const int lampSide = m.text;
   plan.Put(C::Pic, left + m.S(10) + m.Width(Spec(C::Frame2).text) + m.S(6), y, lampSide, lampSide);
   y += h2 + between;
@@ -189,7 +194,7 @@ Plan Compute(const Metrics& m, int clientWidth, int clientHeight) {
     plan.Put(C::Text2, left + inner, paneY, rowWidth, std::max(0, y + h4 - inner - paneY));
   }
 
-  const int needRow = std::max({need2, need3, need4, static_cast<int>(plan.least.cx)});
+  const int needRow = std::max({need2 + 2 * (inner2 - inner), need3, need4, static_cast<int>(plan.least.cx)});
   plan.least.cx = needRow + 2 * inner + 2 * outer;
   plan.least.cy = fixedHeight + 3 * minPane;
   return plan;
@@ -197,9 +202,9 @@ Plan Compute(const Metrics& m, int clientWidth, int clientHeight) {
 
 }  // namespace
 
-SIZE Win32View::MinimumClientSize() {
+SIZE Win32View::LeastClientSize(HFONT font) const {
   if (window_ == nullptr) return SIZE{0, 0};
-  const Metrics metrics(window_, font_, dpi_);
+  const Metrics metrics(window_, font, dpi_);
   return Compute(metrics, 0, 0).least;
 }
 

@@ -76,7 +76,10 @@ std::wstring WindowText(HWND window) {
 
 }  // namespace
 
-Win32View::Win32View(HINSTANCE instance) : instance_(instance ? instance : GetModuleHandleW(nullptr)) {
+Win32View::Win32View(HINSTANCE instance) : Win32View(Win32ViewOptions{instance}) {}
+
+Win32View::Win32View(const Win32ViewOptions& options)
+    : instance_(options.instance ? options.instance : GetModuleHandleW(nullptr)), forcedDpi_(options.dpi) {
   INITCOMMONCONTROLSEX common{};
   common.dwSize = sizeof common;
   common.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
@@ -84,7 +87,7 @@ Win32View::Win32View(HINSTANCE instance) : instance_(instance ? instance : GetMo
   // The panes are rich edits where Windows has them (every version from XP
   // SP1 on): the plain edit control slows down with the length of its text,
   // and a pane holds megabytes.
-  richPanes_ = LoadLibraryW(L"msftedit.dll") != nullptr;
+  richPanes_ = !options.plainPanes && LoadLibraryW(L"msftedit.dll") != nullptr;
 
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;
@@ -107,12 +110,23 @@ Win32View::Win32View(HINSTANCE instance) : instance_(instance ? instance : GetMo
                   CW_USEDEFAULT, nullptr, nullptr, instance_, this);
   if (window_ == nullptr) throw std::runtime_error("the main window could not be created");
 
-  // 398 x 700 at 96 dpi, or what the font needs if that is more.
+  // The font was chosen to fit this; only a layout that cannot fit even at
+  // the smallest font makes the window larger.
   const SIZE least = MinimumClientSize();
-  RECT frame{0, 0, std::max<LONG>(least.cx, dpi::Scale(398, dpi_)), std::max<LONG>(least.cy, dpi::Scale(700, dpi_))};
+  const SIZE client{std::max<LONG>(least.cx, dpi::Scale(kClientAt96.cx, dpi_)),
+                    std::max<LONG>(least.cy, dpi::Scale(kClientAt96.cy, dpi_))};
+  RECT frame{0, 0, client.cx, client.cy};
   dpi::AdjustWindowRect(frame, WS_OVERLAPPEDWINDOW, 0, dpi_);
   SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The frame the system draws may differ from what it reported (a caption
+  // at another DPI, say): the client area is what must come out exact.
+  RECT got{};
+  GetClientRect(window_, &got);
+  if (got.right != client.cx || got.bottom != client.cy) {
+    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left + client.cx - got.right,
+                 frame.bottom - frame.top + client.cy - got.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   Layout();
 }
 
@@ -281,9 +295,38 @@ void Win32View::CreateControls() {
   }
 }
 
+// The message font's face at the largest size, from the system's down to
+// 7.5 pt, at which the layout fits the client area.
+HFONT Win32View::FittingFont() const {
+  LOGFONTW face = dpi::MessageFont(dpi_);
+  if (face.lfHeight >= 0) {
+    // A cell height (or the default): as a character height, to step it.
+    HFONT font = CreateFontIndirectW(&face);
+    HDC dc = GetDC(window_);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW tm{};
+    const bool measured = GetTextMetricsW(dc, &tm) != 0;
+    SelectObject(dc, old);
+    ReleaseDC(window_, dc);
+    DeleteObject(font);
+    face.lfHeight = measured && tm.tmHeight > tm.tmInternalLeading ? -(tm.tmHeight - tm.tmInternalLeading)
+                                                                   : -MulDiv(9, static_cast<int>(dpi_), 72);
+  }
+  const int smallest = MulDiv(15, static_cast<int>(dpi_), 2 * 72);  // 7.5 pt in pixels
+  const SIZE room{dpi::Scale(kClientAt96.cx, dpi_), dpi::Scale(kClientAt96.cy, dpi_)};
+  for (;;) {
+    HFONT font = CreateFontIndirectW(&face);
+    if (font == nullptr) return nullptr;
+    const SIZE least = LeastClientSize(font);
+    if ((least.cx <= room.cx && least.cy <= room.cy) || -face.lfHeight <= smallest) return font;
+    DeleteObject(font);
+    ++face.lfHeight;
+  }
+}
+
 void Win32View::ApplyDpi(UINT dpi) {
   dpi_ = dpi;
-  HFONT font = dpi::MessageFont(dpi);
+  HFONT font = FittingFont();
   for (HWND control : controls_) {
     if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
@@ -310,7 +353,7 @@ LRESULT Win32View::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
       try {
         CreateControls();
-        ApplyDpi(dpi::ForWindow(window_));
+        ApplyDpi(forcedDpi_ != 0 ? forcedDpi_ : dpi::ForWindow(window_));
       } catch (...) {
         return -1;
       }

@@ -24,10 +24,23 @@ struct Win32Events {
   std::function<void()> unload;
 };
 
+// How the window is made; the defaults are the program's.
+struct Win32ViewOptions {
+  HINSTANCE instance = nullptr;
+  // Panes on the plain edit control, as where msftedit.dll cannot be loaded.
+  bool plainPanes = false;
+  // Laid out for this DPI instead of the window's own (0).
+  UINT dpi = 0;
+};
+
 class Win32View final : public View {
  public:
+  // The client area at 96 dpi; it scales with the DPI.
+  static constexpr SIZE kClientAt96{398, 700};
+
   // Creates the window hidden, with every control in its start state.
   explicit Win32View(HINSTANCE instance = nullptr);
+  explicit Win32View(const Win32ViewOptions& options);
   // Destroys a window still there, without an unload.
   ~Win32View() override;
   Win32View(const Win32View&) = delete;
@@ -50,6 +63,8 @@ class Win32View final : public View {
   bool PreTranslate(MSG& msg);
 
   HWND Window() const { return window_; }
+  // False when the panes are plain edit controls.
+  bool RichPanes() const { return richPanes_; }
   HWND Handle(Control control) const { return controls_[Index(control)]; }
   static int ControlId(Control control) { return kFirstId + static_cast<int>(control); }
 
@@ -85,7 +100,9 @@ class Win32View final : public View {
   void CreateControls();
   void ApplyDpi(UINT dpi);
   void Layout();
-  SIZE MinimumClientSize();
+  SIZE MinimumClientSize() const { return LeastClientSize(font_); }
+  SIZE LeastClientSize(HFONT font) const;
+  HFONT FittingFont() const;
   void MoveFocus(HWND from, bool backwards);
   HWND FocusTarget() const;
   void Trim(HWND pane, std::wstring& addition);
@@ -105,6 +122,7 @@ class Win32View final : public View {
   std::array<HWND, kControlCount> controls_{};
   HFONT font_ = nullptr;
   UINT dpi_ = 96;
+  UINT forcedDpi_ = 0;
   Win32Events events_;
   std::uint32_t lampColor_ = 0x00C0C0C0;  // light grey until the first tick
   bool timerRunning_ = false;

@@ -48,7 +48,7 @@ void AdjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
   AdjustWindowRectEx(&rect, style, FALSE, exStyle);
 }
 
-HFONT MessageFont(UINT dpi) {
+LOGFONTW MessageFont(UINT dpi) {
   static const auto infoForDpi = User32<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
@@ -63,9 +63,9 @@ HFONT MessageFont(UINT dpi) {
     fallback.lfHeight = -MulDiv(9, static_cast<int>(dpi), 72);
     fallback.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(fallback.lfFaceName, L"Segoe UI", LF_FACESIZE);
-    return CreateFontIndirectW(&fallback);
+    return fallback;
   }
-  return CreateFontIndirectW(&metrics.lfMessageFont);
+  return metrics.lfMessageFont;
 }
 
 }  // namespace rilvano::dpi

@@ -12,8 +12,7 @@ UINT ForWindow(HWND window);
 // Lets Windows 10 1607 scale the caption and menu under per-monitor v1.
 void EnableNonClientScaling(HWND window);
 void AdjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi);
-// The message font (the look of Windows' own dialogs) at this DPI. The
-// caller owns it.
-HFONT MessageFont(UINT dpi);
+// The message font (the look of Windows' own dialogs) at this DPI.
+LOGFONTW MessageFont(UINT dpi);
 
 }  // namespace rilvano::dpi
