@@ -63,6 +63,8 @@ struct App {
   App() {
     view.Connect({[this](Control c) { form.Click(c); }, [this] { form.TMRComm_Timer(); },
                   [this] { form.Form_Unload(); }});
+    // The figures are for the full-size pane, also under Wine.
+    view.SetPaneLimit(rilvano::Win32View::kDefaultPaneLimit);
     view.Show(SW_SHOWNORMAL);
   }
   ~App() { Click(Control::BTNCloseCom); }

@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
   const Control pane = argc > 1 && std::string(argv[1]) == "Text8" ? Control::Text8 : Control::Text2;
   const std::size_t target = argc > 2 ? std::stoul(argv[2]) * 1000 * 1000 : 10U * 1000 * 1000;
   rilvano::Win32View view;
+  // The figure is for the full-size pane, also under Wine.
+  view.SetPaneLimit(rilvano::Win32View::kDefaultPaneLimit);
   view.Show(SW_SHOWNORMAL);
   Pump(view);
   std::string packet;

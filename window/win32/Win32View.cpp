@@ -88,6 +88,9 @@ Win32View::Win32View(const Win32ViewOptions& options)
   // SP1 on): the plain edit control slows down with the length of its text,
   // and a pane holds megabytes.
   richPanes_ = !options.plainPanes && LoadLibraryW(L"msftedit.dll") != nullptr;
+  if (richPanes_ && GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+    paneLimit_ = kWinePaneLimit;
+  }
 
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;

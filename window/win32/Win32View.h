@@ -71,6 +71,11 @@ class Win32View final : public View {
   // Most UTF-16 units a pane holds; beyond it the oldest lines give way.
   std::size_t PaneLimit() const { return paneLimit_; }
   void SetPaneLimit(std::size_t units);
+  // Room for about a quarter million received packets per pane.
+  static constexpr std::size_t kDefaultPaneLimit = std::size_t{16} << 20;
+  // Wine's rich edit spends a few hundred bytes per character: at the default
+  // a 32-bit process there runs out of address space before the pane is full.
+  static constexpr std::size_t kWinePaneLimit = std::size_t{2} << 20;
 
   // ---- View
   std::string Text(Control control) const override;
@@ -90,9 +95,6 @@ class Win32View final : public View {
  private:
   static constexpr int kFirstId = 100;
   static constexpr UINT_PTR kTimerId = 1;
-  // Room for about a quarter million received packets per pane.
-  static constexpr std::size_t kDefaultPaneLimit = std::size_t{16} << 20;
-
   static std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
