@@ -28,7 +28,7 @@ enum class ControlKind {
 
 inline constexpr int kNoParent = -1;
 
-struct ControlSpec {
+struct ControlInfo {
   Control id;
   ControlKind kind;
   std::string_view name;     // "txt(0)" and "Label1(0)" for the control arrays
@@ -49,7 +49,7 @@ namespace control_table {
 using K = ControlKind;
 using C = Control;
 
-inline constexpr std::array<ControlSpec, kControlCount> kControls{{
+inline constexpr std::array<ControlInfo, kControlCount> kControls{{
     {C::Frame2, K::Group, "Frame2", "Comm's", "", true, C::Frame2},
     {C::Label1_0, K::Label, "Label1(0)", "Port: (1-9)", "", true, C::Frame2},
     {C::txt_0, K::Box, "txt(0)", "COM3:", "NO", true, C::Frame2},
@@ -103,7 +103,7 @@ inline constexpr std::array<Control, 22> kFocusOrder{{
 using control_table::kControls;
 using control_table::kFocusOrder;
 
-constexpr const ControlSpec& Spec(Control c) { return kControls[static_cast<std::size_t>(c)]; }
+constexpr const ControlInfo& InfoOf(Control c) { return kControls[static_cast<std::size_t>(c)]; }
 
 // The table is indexed by the enum: keep them in step.
 constexpr bool TableInEnumOrder() {

@@ -29,7 +29,7 @@ frmSerial::~frmSerial() {
 // ---- shared operations
 
 void frmSerial::SwitchTags() {
-  for (const ControlSpec& control : kControls) {
+  for (const ControlInfo& control : kControls) {
     if (!control.tag.empty()) view_.SetEnabled(control.id, !view_.Enabled(control.id));
   }
 }

@@ -102,12 +102,12 @@ TEST_F(FormTest, FlushPortCallsPerTick) {
 
 TEST_F(FormTest, SwitchTagsTogglesOnlyTaggedControls) {
   std::size_t tagged = 0;
-  for (const ControlSpec& c : kControls) tagged += c.tag.empty() ? 0 : 1;
+  for (const ControlInfo& c : kControls) tagged += c.tag.empty() ? 0 : 1;
   ASSERT_EQ(tagged, 7u);
   d->view.SetEnabled(Control::Text10, false);  // an untagged control keeps whatever it has
   for (bool switched : {true, false}) {
     d->window.SwitchTags();
-    for (const ControlSpec& c : kControls) {
+    for (const ControlInfo& c : kControls) {
       const bool expected = c.id == Control::Text10 ? false : (!c.tag.empty() && switched) != c.enabled;
       EXPECT_EQ(d->view.Enabled(c.id), expected) << c.name << (switched ? " switched" : " back");
     }

@@ -103,12 +103,12 @@ inline std::string ReceivedEntry(const std::string& packet, const std::string& d
 
 // Controls that change when the port opens or closes, in their closed state.
 inline void ExpectClosedState(ViewDriver& d) {
-  for (const ControlSpec& c : kControls) EXPECT_EQ(d.Enabled(c.id), c.enabled) << c.name;
+  for (const ControlInfo& c : kControls) EXPECT_EQ(d.Enabled(c.id), c.enabled) << c.name;
   EXPECT_FALSE(d.form().view().TimerRunning());
 }
 
 inline void ExpectOpenState(ViewDriver& d) {
-  for (const ControlSpec& c : kControls) EXPECT_EQ(d.Enabled(c.id), c.tag.empty() ? c.enabled : !c.enabled) << c.name;
+  for (const ControlInfo& c : kControls) EXPECT_EQ(d.Enabled(c.id), c.tag.empty() ? c.enabled : !c.enabled) << c.name;
   EXPECT_TRUE(d.form().view().TimerRunning());
 }
 
@@ -181,7 +181,7 @@ inline void Deliver(ViewDriver& d, ViewCaseTest& t, const std::string& packet) {
 // ---- the cases
 
 inline void InitialState(ViewDriver& d, ViewCaseTest& t) {
-  for (const ControlSpec& c : kControls) {
+  for (const ControlInfo& c : kControls) {
     if (c.kind != ControlKind::Lamp) {
       EXPECT_EQ(d.Text(c.id), c.text) << c.name;
     }
@@ -302,13 +302,13 @@ inline void Refusals(ViewDriver& d, ViewCaseTest& t) {
 inline void ClearButtons(ViewDriver& d, ViewCaseTest&) {
   const Control panes[] = {Control::Text2, Control::Text6, Control::Text8};
   for (Control pane : panes) {
-    SCOPED_TRACE(std::string(Spec(pane).name));
+    SCOPED_TRACE(std::string(InfoOf(pane).name));
     for (Control p : panes) {
       d.Click(ClearButtonOf(p));
-      d.form().AppendPane(p, std::string(Spec(p).name) + "\r\ntext");
+      d.form().AppendPane(p, std::string(InfoOf(p).name) + "\r\ntext");
     }
     d.Click(ClearButtonOf(pane));
-    for (Control p : panes) EXPECT_EQ(d.Text(p), p == pane ? "" : std::string(Spec(p).name) + "\ntext");
+    for (Control p : panes) EXPECT_EQ(d.Text(p), p == pane ? "" : std::string(InfoOf(p).name) + "\ntext");
     d.Click(ClearButtonOf(pane));  // an empty pane stays empty
     EXPECT_EQ(d.Text(pane), "");
   }

@@ -17,7 +17,7 @@ namespace rilvano::test {
 class RecordingView : public View {
  public:
   RecordingView() {
-    for (const ControlSpec& c : kControls) {
+    for (const ControlInfo& c : kControls) {
       State& s = state_[Index(c.id)];
       s.text = std::string(c.text);
       s.enabled = c.enabled;
@@ -74,7 +74,7 @@ class RecordingView : public View {
     return out + text;
   }
 
-  static std::string Name(Control control) { return std::string(Spec(control).name); }
+  static std::string Name(Control control) { return std::string(InfoOf(control).name); }
 
  private:
   struct State {
@@ -82,7 +82,7 @@ class RecordingView : public View {
     bool enabled = true;
   };
   static std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
-  static bool IsPane(Control control) { return Spec(control).kind == ControlKind::Pane; }
+  static bool IsPane(Control control) { return InfoOf(control).kind == ControlKind::Pane; }
   // Panes report line breaks as LF.
   static std::string Lf(const std::string& utf8) {
     std::string out;

@@ -15,7 +15,7 @@ class Win32Driver : public ViewDriver {
  public:
   frmSerial& form() override { return w.form; }
   void Type(Control control, const std::string& utf8) override {
-    ASSERT_EQ(Spec(control).kind, ControlKind::Box) << Spec(control).name;
+    ASSERT_EQ(InfoOf(control).kind, ControlKind::Box) << InfoOf(control).name;
     HWND box = w[control];
     SetFocus(box);
     SendMessageW(box, EM_SETSEL, 0, -1);
@@ -23,7 +23,7 @@ class Win32Driver : public ViewDriver {
     test::Type(box, utf8);
   }
   void Click(Control control) override {
-    ASSERT_EQ(Spec(control).kind, ControlKind::Button) << Spec(control).name;
+    ASSERT_EQ(InfoOf(control).kind, ControlKind::Button) << InfoOf(control).name;
     w.Click(control);
   }
   std::string Text(Control control) override { return w.Text(control); }

@@ -30,8 +30,8 @@ std::vector<C> EnabledFocusOrder(const Win32View& view) {
 }
 
 std::string NameOf(const Win32View& view, HWND window) {
-  for (const ControlSpec& spec : kControls) {
-    if (view.Handle(spec.id) == window) return std::string(spec.name);
+  for (const ControlInfo& info : kControls) {
+    if (view.Handle(info.id) == window) return std::string(info.name);
   }
   return window == nullptr ? "(no focus)" : "(not a control)";
 }
@@ -50,11 +50,11 @@ TEST(Win32Keyboard, TabAndShiftTabFollowTheFocusOrder) {
     for (std::size_t i = 1; i <= order.size(); ++i) {
       PressKey(w.view, VK_TAB);
       const C expected = order[i % order.size()];
-      ASSERT_EQ(NameOf(w.view, w.Focus()), Spec(expected).name) << "Tab number " << i;
+      ASSERT_EQ(NameOf(w.view, w.Focus()), InfoOf(expected).name) << "Tab number " << i;
     }
     for (std::size_t i = order.size(); i-- > 0;) {
       PressKey(w.view, VK_TAB, VK_SHIFT);
-      ASSERT_EQ(NameOf(w.view, w.Focus()), Spec(order[i]).name) << "Shift+Tab back to position " << i;
+      ASSERT_EQ(NameOf(w.view, w.Focus()), InfoOf(order[i]).name) << "Shift+Tab back to position " << i;
     }
   }
   // A Tab leaves a pane without putting a tab character into it.
@@ -91,7 +91,7 @@ constexpr PaneClear kPanes[] = {{C::Text6, C::Command5}, {C::Text8, C::Command6}
 
 TEST_P(Win32Panes, LineBreaksOperatorTextAdditionsAndClearing) {
   for (const PaneClear& p : kPanes) {
-    SCOPED_TRACE(std::string(Spec(p.pane).name));
+    SCOPED_TRACE(std::string(InfoOf(p.pane).name));
     SetFocus(w[p.pane]);
     Type(w[p.pane], "Ввод оператора");
     w.view.Append(p.pane, "\r\nПринят пакет:\r\n4\xD0\x83" "3\r\n01 03 \r\n");
@@ -118,7 +118,7 @@ TEST_P(Win32Panes, AFullPaneKeepsTheNewestLines) {
   }
   w.view.SetPaneLimit(400);
   for (C pane : {C::Text8, C::Text2}) {
-    SCOPED_TRACE(std::string(Spec(pane).name));
+    SCOPED_TRACE(std::string(InfoOf(pane).name));
     int last = 0;
     for (; last < 120; ++last) w.view.Append(pane, "строка " + std::to_string(last) + "\r\n");
     const std::string text = w.Text(pane);
@@ -311,20 +311,20 @@ TEST(Win32Layout, ExactClientSizeCaptionsFitAndNothingOverlaps) {
       if (smallest) SetWindowPos(view.Window(), nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER);
       GetClientRect(view.Window(), &client);
       std::vector<std::pair<std::string, RECT>> placed;
-      for (const ControlSpec& spec : kControls) {
-        HWND control = view.Handle(spec.id);
+      for (const ControlInfo& info : kControls) {
+        HWND control = view.Handle(info.id);
         const RECT r = PlacedIn(view.Window(), control);
-        EXPECT_TRUE(Contains(client, r)) << spec.name << " lies outside the window";
-        EXPECT_TRUE(Contains(PlacedIn(view.Window(), view.Handle(spec.group)), r))
-            << spec.name << " leaves its frame " << Spec(spec.group).name;
-        if (spec.kind == ControlKind::Label || spec.kind == ControlKind::Button) {
-          const int lines = spec.id == C::Label3 ? 2 : 1;
-          EXPECT_LE(CaptionWidth(control), (r.right - r.left) * lines) << spec.name << " is cut";
+        EXPECT_TRUE(Contains(client, r)) << info.name << " lies outside the window";
+        EXPECT_TRUE(Contains(PlacedIn(view.Window(), view.Handle(info.group)), r))
+            << info.name << " leaves its frame " << InfoOf(info.group).name;
+        if (info.kind == ControlKind::Label || info.kind == ControlKind::Button) {
+          const int lines = info.id == C::Label3 ? 2 : 1;
+          EXPECT_LE(CaptionWidth(control), (r.right - r.left) * lines) << info.name << " is cut";
         }
-        if (spec.kind == ControlKind::Pane) {
-          EXPECT_GT(r.bottom - r.top, 20 * static_cast<int>(dpi) / 96) << spec.name;
+        if (info.kind == ControlKind::Pane) {
+          EXPECT_GT(r.bottom - r.top, 20 * static_cast<int>(dpi) / 96) << info.name;
         }
-        if (spec.kind != ControlKind::Group) placed.emplace_back(spec.name, r);
+        if (info.kind != ControlKind::Group) placed.emplace_back(info.name, r);
       }
       for (std::size_t i = 0; i < placed.size(); ++i) {
         for (std::size_t j = i + 1; j < placed.size(); ++j) {

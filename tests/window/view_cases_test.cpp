@@ -29,7 +29,7 @@ class QtDriver : public test::ViewDriver {
   frmSerial& form() override { return w.form; }
   void Type(Control control, const std::string& utf8) override {
     auto* box = qobject_cast<QLineEdit*>(w.Widget(control));
-    ASSERT_NE(box, nullptr) << Spec(control).name;
+    ASSERT_NE(box, nullptr) << InfoOf(control).name;
     box->setFocus();
     box->selectAll();
     PressKey(box, Qt::Key_Backspace);
@@ -43,7 +43,7 @@ class QtDriver : public test::ViewDriver {
   }
   void Click(Control control) override {
     auto* button = qobject_cast<QPushButton*>(w.Widget(control));
-    ASSERT_NE(button, nullptr) << Spec(control).name;
+    ASSERT_NE(button, nullptr) << InfoOf(control).name;
     button->click();
   }
   std::string Text(Control control) override { return w.Text(control); }

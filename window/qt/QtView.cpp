@@ -72,7 +72,7 @@ QtView::QtView(QWidget* parent) : QWidget(parent), form(*this) {
 QtView::~QtView() = default;
 
 void QtView::BuildControls() {
-  for (const ControlSpec& c : kControls) {
+  for (const ControlInfo& c : kControls) {
     // Frames belong to the window, and so does the read pane: it only covers
     // a spot in Frame3.
     QWidget* parent = (c.group == c.id || c.id == Control::Text8) ? static_cast<QWidget*>(this) : Widget(c.group);

@@ -40,9 +40,9 @@ class Metrics {
     return size.cx;
   }
   // Spare room is scarce at 398 pixels: a label is as wide as its text.
-  int Label(C c) const { return Width(Spec(c).text); }
+  int Label(C c) const { return Width(InfoOf(c).text); }
   int Box(std::string_view sample) const { return Width(sample) + S(10); }
-  int Button(C c, int padding = 14) const { return Width(Spec(c).text) + S(padding); }
+  int Button(C c, int padding = 14) const { return Width(InfoOf(c).text) + S(padding); }
 
   int text = 0;  // line height of the font
   int row = 0;   // height of boxes and buttons
@@ -134,7 +134,7 @@ Plan Compute(const Metrics& m, int clientWidth, int clientHeight) {
                               Stretch(), {C::Label2, m.Label(C::Label2)}, {C::Text1, m.Box("255")}},
                              left + inner2, y + caption, std::max(0, width - 2 * inner2), m.row, gap2);
   const int lampSide = m.text;
-  plan.Put(C::Pic, left + m.S(10) + m.Width(Spec(C::Frame2).text) + m.S(6), y, lampSide, lampSide);
+  plan.Put(C::Pic, left + m.S(10) + m.Width(InfoOf(C::Frame2).text) + m.S(6), y, lampSide, lampSide);
   y += h2 + between;
 
   // ---- Frame1: address on the left, two write rows, CLR at the right edge.

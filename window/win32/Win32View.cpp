@@ -20,20 +20,20 @@ constexpr int kIconId = 1;
 using wintext::Narrow;
 using wintext::Widen;
 
-bool IsPane(Control control) { return Spec(control).kind == ControlKind::Pane; }
+bool IsPane(Control control) { return InfoOf(control).kind == ControlKind::Pane; }
 
-DWORD StyleOf(const ControlSpec& spec, bool richPanes) {
+DWORD StyleOf(const ControlInfo& info, bool richPanes) {
   const DWORD child = WS_CHILD | WS_VISIBLE;
-  switch (spec.kind) {
+  switch (info.kind) {
     case ControlKind::Group: return child | BS_GROUPBOX | WS_CLIPSIBLINGS;
     case ControlKind::Label:
       // Label3 wraps over two lines; the others sit centred beside their box.
-      return child | SS_NOPREFIX | (spec.id == Control::Label3 ? SS_LEFT : SS_LEFTNOWORDWRAP | SS_CENTERIMAGE);
+      return child | SS_NOPREFIX | (info.id == Control::Label3 ? SS_LEFT : SS_LEFTNOWORDWRAP | SS_CENTERIMAGE);
     case ControlKind::Box: return child | WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL;
     case ControlKind::Button: return child | WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON;
     case ControlKind::Pane:
       return child | WS_TABSTOP | WS_GROUP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL |
-             (spec.wraps ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) |
+             (info.wraps ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) |
              // The bars stay, greyed while there is nothing to scroll (the
              // same bit means digits only to a plain edit control).
              (richPanes ? ES_DISABLENOSCROLL : 0);
@@ -209,9 +209,9 @@ void Win32View::MoveFocus(HWND from, bool backwards) {
 
 void Win32View::SetPaneLimit(std::size_t units) {
   paneLimit_ = std::max<std::size_t>(units, 16);
-  for (const ControlSpec& spec : kControls) {
-    if (spec.kind == ControlKind::Pane && Handle(spec.id) != nullptr) {
-      SendMessageW(Handle(spec.id), richPanes_ ? EM_EXLIMITTEXT : EM_SETLIMITTEXT,
+  for (const ControlInfo& info : kControls) {
+    if (info.kind == ControlKind::Pane && Handle(info.id) != nullptr) {
+      SendMessageW(Handle(info.id), richPanes_ ? EM_EXLIMITTEXT : EM_SETLIMITTEXT,
                    richPanes_ ? 0 : static_cast<WPARAM>(paneLimit_), static_cast<LPARAM>(paneLimit_));
     }
   }
@@ -256,17 +256,17 @@ std::wstring Win32View::PaneUnits(HWND pane) const {
 // ---- window creation and messages
 
 void Win32View::CreateControls() {
-  for (const ControlSpec& spec : kControls) {
-    const std::wstring text = Widen(spec.text);
-    const DWORD exStyle = (spec.kind == ControlKind::Box || spec.kind == ControlKind::Pane) ? WS_EX_CLIENTEDGE : 0;
-    DWORD style = StyleOf(spec, richPanes_);
-    if (!spec.enabled) style |= WS_DISABLED;
-    HWND control = CreateWindowExW(exStyle, ClassOf(spec.kind, richPanes_), text.c_str(), style, 0, 0, 0, 0, window_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.id))), instance_,
+  for (const ControlInfo& info : kControls) {
+    const std::wstring text = Widen(info.text);
+    const DWORD exStyle = (info.kind == ControlKind::Box || info.kind == ControlKind::Pane) ? WS_EX_CLIENTEDGE : 0;
+    DWORD style = StyleOf(info, richPanes_);
+    if (!info.enabled) style |= WS_DISABLED;
+    HWND control = CreateWindowExW(exStyle, ClassOf(info.kind, richPanes_), text.c_str(), style, 0, 0, 0, 0, window_,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(info.id))), instance_,
                                    nullptr);
     if (control == nullptr) throw std::runtime_error("a control could not be created");
-    controls_[Index(spec.id)] = control;
-    if (spec.kind == ControlKind::Pane) SetUpPane(control, spec.wraps);
+    controls_[Index(info.id)] = control;
+    if (info.kind == ControlKind::Pane) SetUpPane(control, info.wraps);
   }
 
   // Tab order is the windows' Z order: the focus order first, frames last so
@@ -276,9 +276,9 @@ void Win32View::CreateControls() {
     SetWindowPos(Handle(c), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     after = Handle(c);
   }
-  for (const ControlSpec& spec : kControls) {
-    if (spec.kind == ControlKind::Group) {
-      SetWindowPos(Handle(spec.id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  for (const ControlInfo& info : kControls) {
+    if (info.kind == ControlKind::Group) {
+      SetWindowPos(Handle(info.id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
   }
 
