@@ -21,22 +21,14 @@
 #include "form/frmSerial.h"
 #include "modbus/bytes.h"
 #include "receive/reply.h"
+#include "bench/win32/clock.h"
 #include "window/win32/Win32View.h"
 
 namespace {
 
 using rilvano::Control;
 
-double NowMs() {
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMs;
-}
+using rilvano::bench::NowMs;
 
 // Microseconds since 1970, comparable with `date +%s%6N` on the host.
 long long EpochMicroseconds() {

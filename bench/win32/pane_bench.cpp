@@ -10,22 +10,14 @@
 
 #include "modbus/bytes.h"
 #include "receive/reply.h"
+#include "bench/win32/clock.h"
 #include "window/win32/Win32View.h"
 
 namespace {
 
 using rilvano::Control;
 
-double NowMs() {
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMs;
-}
+using rilvano::bench::NowMs;
 
 void Pump(rilvano::Win32View& view) {
   MSG msg;

@@ -1,0 +1,19 @@
+// The performance counter in milliseconds, for the Win32 benchmarks.
+#pragma once
+
+#include <windows.h>
+
+namespace rilvano::bench {
+
+inline double NowMs() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
+
+}  // namespace rilvano::bench
