@@ -66,7 +66,9 @@ pe_check_imports() {
   done
   for fn in $PE_NEWER_FUNCTIONS; do
     # Import lines end in the name: "<vma> <hint> Name".
-    if printf '%s\n' "$dump" | grep -Eq "[[:space:]]$fn\$"; then
+    # A here-string, not a pipe: grep -q stops at the first match, and under
+    # pipefail the writer's SIGPIPE would turn a found import into "not found".
+    if grep -Eq "[[:space:]]$fn\$" <<<"$dump"; then
       newer+=("$fn")
     fi
   done
