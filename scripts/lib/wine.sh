@@ -58,7 +58,7 @@ wine_packages() {
 
 # Adds the i386 architecture to dpkg when it is missing (root only).
 wine_enable_i386() {
-  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  dpkg --print-foreign-architectures | grep -x i386 >/dev/null && return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "wine: the i386 architecture is needed for wine32: run as root, or: dpkg --add-architecture i386 && apt-get update" >&2
     return 1
@@ -74,7 +74,7 @@ wine_enable_i386() {
 wine_locale() {
   local name=$1 lang=${1%%.*} charset=${1#*.} listed
   listed=$(printf '%s' "$name" | sed 's/UTF-8$/utf8/')
-  locale -a 2>/dev/null | grep -qx "$listed" && return 0
+  locale -a 2>/dev/null | grep -x "$listed" >/dev/null && return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "wine: the locale $name is missing: run as root, or: localedef -i $lang -f $charset $name" >&2
     return 1
