@@ -1,0 +1,99 @@
+// The program's whole run on Qt, as main runs it: a failure in a tick ends it
+// with the real critical box, the log complete and closed, and a failure
+// status.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "form/failure.h"
+#include "serial/SerialPort.h"
+#include "tests/support/failing_platform.h"
+#include "tests/window/harness.h"
+#include "window/qt/QtView.h"
+#include "window/qt/program.h"
+
+namespace rilvano {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether this process still has the file open.
+bool HeldOpen(const fs::path& file) {
+  const fs::path wanted = fs::canonical(file);
+  for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(fd.path(), ec) == wanted) return true;
+  }
+  return false;
+}
+
+class QtProgram : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    SerialPort::SetPlatform(&platform);
+  }
+  void TearDown() override {
+    SerialPort::SetPlatform(nullptr);
+    TempDirTest::TearDown();
+  }
+  test::FailingPlatform platform;
+};
+
+TEST_F(QtProgram, AFailingTickShowsWhyKeepsTheLogAndEndsWithAFailureStatus) {
+  const fs::path log = Dir() / "Rilvano_log_COM3.txt";
+  std::vector<BoxMessage> shown;
+  bool operated = false;
+  bool heldWhileRunning = false;
+  // The operator, from outside: in the running program Open and Read, then
+  // the port's driver breaks; every box that comes up is read and closed.
+  QTimer outside;
+  outside.setInterval(10);
+  QObject::connect(&outside, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
+                       box->icon() == QMessageBox::Critical ? BoxIcon::Critical : BoxIcon::None});
+      box->button(QMessageBox::Ok)->click();
+      return;
+    }
+    if (operated) return;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* window = qobject_cast<QtView*>(top);
+      if (window == nullptr || !window->isVisible()) continue;
+      operated = true;
+      window->BTNOpenCom->click();
+      window->Command3->click();
+      heldWhileRunning = HeldOpen(log);
+      platform.broken = true;
+    }
+  });
+  outside.start();
+  QTimer::singleShot(20000, [] {
+    ADD_FAILURE() << "the program did not end";
+    QCoreApplication::exit(0);
+  });
+
+  const int status = RunProgram();
+
+  EXPECT_TRUE(operated);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(status, kFailureExitStatus);
+  ASSERT_EQ(shown.size(), 1u) << "the program ended without a word";
+  EXPECT_EQ(shown[0].title, "Rilvano");
+  EXPECT_EQ(shown[0].icon, BoxIcon::Critical);
+  EXPECT_NE(shown[0].text.find(std::string("Непредвиденная ошибка: ") + test::FailingPlatform::kReason),
+            std::string::npos)
+      << shown[0].text;
+  EXPECT_EQ(test::MaskedLog(test::ReadFileBytes(log)), test::LogBeforeTheFailure());
+  EXPECT_TRUE(heldWhileRunning);
+  EXPECT_FALSE(HeldOpen(log));
+  EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+}
+
+}  // namespace
+}  // namespace rilvano
