@@ -182,19 +182,28 @@ TEST_P(Win32PaneControls, TabIntoAPaneKeepsItsTextTabIntoABoxSelectsIt) {
   }
 }
 
-// After additions the pane shows its end: the newest line is in view.
+// After additions the pane shows its end, the newest line in view: also
+// when the operator had scrolled back to the top and put the caret there.
 TEST_P(Win32PaneControls, AdditionsScrollToTheEnd) {
-  for (C pane : {C::Text6, C::Text8, C::Text2}) {
-    SCOPED_TRACE(std::string(InfoOf(pane).name));
-    for (int i = 0; i < 200; ++i) w.view.Append(pane, "строка " + std::to_string(i) + "\r\n");
+  const auto expectEndShown = [this](C pane) {
     Pump(w.view, 0);
-    const int first = static_cast<int>(SendMessageW(w[pane], EM_GETFIRSTVISIBLELINE, 0, 0));
-    EXPECT_GT(first, 150);
+    EXPECT_GT(SendMessageW(w[pane], EM_GETFIRSTVISIBLELINE, 0, 0), 150);
     SCROLLINFO bar{};
     bar.cbSize = sizeof bar;
     bar.fMask = SIF_ALL;
     ASSERT_TRUE(GetScrollInfo(w[pane], SB_VERT, &bar));
     EXPECT_GE(bar.nPos + static_cast<int>(bar.nPage), bar.nMax) << "scrolled to " << bar.nPos << " of " << bar.nMax;
+  };
+  for (C pane : {C::Text6, C::Text8, C::Text2}) {
+    SCOPED_TRACE(std::string(InfoOf(pane).name));
+    for (int i = 0; i < 200; ++i) w.view.Append(pane, "строка " + std::to_string(i) + "\r\n");
+    expectEndShown(pane);
+    SendMessageW(w[pane], WM_VSCROLL, SB_TOP, 0);
+    SendMessageW(w[pane], EM_SETSEL, 0, 0);
+    Pump(w.view, 0);
+    ASSERT_EQ(SendMessageW(w[pane], EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    w.view.Append(pane, "строка 200\r\n");
+    expectEndShown(pane);
   }
 }
 
