@@ -265,6 +265,13 @@ TEST_F(Win32Program, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureSt
     const RefuseWindows refuse(row.refused);
     const UINT_PTR timer = row.operate ? SetTimer(nullptr, 0, 20, &Operator::Act) : 0;
     BoxWatch watch;
+    // Whatever the operator does now, even ending the process, the log is done.
+    bool releasedUnderTheBox = false;
+    std::string logUnderTheBox;
+    watch.onShow = [&](const BoxMessage&) {
+      releasedUnderTheBox = Released("Rilvano_log_COM3.txt");
+      logUnderTheBox = ReadFileBytes("Rilvano_log_COM3.txt");
+    };
     const int status = RunProgram(Win32ViewOptions{}, SW_SHOWNORMAL);
     KillTimer(nullptr, timer);
 
@@ -275,10 +282,11 @@ TEST_F(Win32Program, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureSt
     EXPECT_EQ(watch.boxes[0].icon, BoxIcon::Critical);
     EXPECT_NE(watch.boxes[0].text.find("Непредвиденная ошибка: " + row.reason), std::string::npos)
         << watch.boxes[0].text;
-    EXPECT_EQ(MaskedLog(ReadFileBytes("Rilvano_log_COM3.txt")), row.log);
+    EXPECT_EQ(MaskedLog(logUnderTheBox), row.log);
     if (row.operate) {
-      EXPECT_TRUE(Released("Rilvano_log_COM3.txt"));
+      EXPECT_TRUE(releasedUnderTheBox) << "the log is still open while the box is up";
     }
+    EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), logUnderTheBox);
     EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
   }
   // Nothing left behind for the next loop of this thread.

@@ -94,6 +94,8 @@ class BoxWatch {
   BoxWatch& operator=(const BoxWatch&) = delete;
 
   std::vector<BoxMessage> boxes;
+  // Runs while each box is up, before OK.
+  std::function<void(const BoxMessage&)> onShow;
 
   // A box as it stands on screen. The icon is told by its identity: the
   // system's own stop sign or exclamation mark.
@@ -136,6 +138,7 @@ class BoxWatch {
     GetClassNameW(window, cls, 16);
     if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
     Current()->boxes.push_back(Read(window));
+    if (Current()->onShow) Current()->onShow(Current()->boxes.back());
     HWND ok = GetDlgItem(window, IDOK);
     EXPECT_NE(ok, nullptr) << "a box without OK";
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
