@@ -214,12 +214,20 @@ INSTANTIATE_TEST_SUITE_P(Edits, Win32PaneControls, ::testing::Values(Panes::Rich
 
 // ---- the program ends, but never silently ----------------------------------
 
-// What the operator does in the running program: Open, Read, and then the
-// port's driver breaks; the next tick fails.
+// The operator in the running program, from outside: a thread timer finds
+// the window and works it with `steps`.
 struct Operator {
+  using Steps = void (*)(HWND window, FailingPlatform& platform);
+  static Steps& Current() {
+    static Steps steps = nullptr;
+    return steps;
+  }
   static FailingPlatform*& Platform() {
     static FailingPlatform* platform = nullptr;
     return platform;
+  }
+  static void Click(HWND window, C button) {
+    SendMessageW(GetDlgItem(window, Win32View::ControlId(button)), BM_CLICK, 0, 0);
   }
   static BOOL CALLBACK FindMain(HWND window, LPARAM found) {
     wchar_t cls[32] = L"";
@@ -232,38 +240,52 @@ struct Operator {
     EnumThreadWindows(GetCurrentThreadId(), &Operator::FindMain, reinterpret_cast<LPARAM>(&window));
     if (window == nullptr || !IsWindowVisible(window)) return;
     KillTimer(nullptr, timer);
-    for (C button : {C::BTNOpenCom, C::Command3}) {
-      SendMessageW(GetDlgItem(window, Win32View::ControlId(button)), BM_CLICK, 0, 0);
-    }
-    Platform()->broken = true;
+    Current()(window, *Platform());
   }
 };
 
 class Win32Program : public Win32WithPort {};
 
-// rilvano.exe's own run: a failure at start-up or in a tick puts up the real
-// critical box with the reason, leaves the log complete and closed, and the
-// run ends with a failure status.
+// rilvano.exe's own run: a failure at start-up, in a tick or in closing puts
+// up the real critical box with the reason, leaves the log complete and
+// closed, and the run ends with a failure status.
 TEST_F(Win32Program, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureStatus) {
   struct Row {
     const char* what;
     const wchar_t* refused;  // a window class that cannot be created
-    bool operate;
+    Operator::Steps steps;
     std::string reason;
     std::string log;
   };
   const Row rows[] = {
-      {"a tick fails", nullptr, true, FailingPlatform::kReason, LogBeforeTheFailure()},
-      {"the window cannot be made", L"RilvanoWindow", false, "не удалось создать главное окно", ""},
+      {"a tick fails", nullptr,
+       [](HWND window, FailingPlatform& platform) {
+         Operator::Click(window, C::BTNOpenCom);
+         Operator::Click(window, C::Command3);
+         platform.broken = true;
+       },
+       FailingPlatform::kReason, LogBeforeTheFailure()},
+      // The window is gone when the failure is thrown: the box has none to
+      // stand over, and the quit the closing posted must not end it unseen.
+      {"closing fails", nullptr,
+       [](HWND window, FailingPlatform& platform) {
+         Operator::Click(window, C::BTNOpenCom);
+         platform.onClose = [] { throw std::runtime_error(FailingPlatform::kReason); };
+         PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+       },
+       FailingPlatform::kReason, "DATE\r\nSTART Rilvano V3.0\r\n\r\n"},
+      {"the window cannot be made", L"RilvanoWindow", nullptr, "не удалось создать главное окно", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::filesystem::remove("Rilvano_log_COM3.txt");
     const NoBoxHandler real;
     platform.broken = false;
+    platform.onClose = nullptr;
     Operator::Platform() = &platform;
+    Operator::Current() = row.steps;
     const RefuseWindows refuse(row.refused);
-    const UINT_PTR timer = row.operate ? SetTimer(nullptr, 0, 20, &Operator::Act) : 0;
+    const UINT_PTR timer = row.steps != nullptr ? SetTimer(nullptr, 0, 20, &Operator::Act) : 0;
     BoxWatch watch;
     // Whatever the operator does now, even ending the process, the log is done.
     bool releasedUnderTheBox = false;
@@ -283,7 +305,7 @@ TEST_F(Win32Program, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureSt
     EXPECT_NE(watch.boxes[0].text.find("Непредвиденная ошибка: " + row.reason), std::string::npos)
         << watch.boxes[0].text;
     EXPECT_EQ(MaskedLog(logUnderTheBox), row.log);
-    if (row.operate) {
+    if (!row.log.empty()) {
       EXPECT_TRUE(releasedUnderTheBox) << "the log is still open while the box is up";
     }
     EXPECT_EQ(ReadFileBytes("Rilvano_log_COM3.txt"), logUnderTheBox);
