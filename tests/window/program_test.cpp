@@ -45,60 +45,90 @@ class QtProgram : public test::TempDirTest {
   test::FailingPlatform platform;
 };
 
-TEST_F(QtProgram, AFailingTickShowsWhyKeepsTheLogAndEndsWithAFailureStatus) {
+// A failure in a tick, or in closing, ends the run with the real critical
+// box, the log complete and closed while the box is up, and a failure status.
+TEST_F(QtProgram, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureStatus) {
+  struct Row {
+    const char* what;
+    void (*steps)(QtView& window, test::FailingPlatform& platform);
+    std::string log;
+  };
+  const Row rows[] = {
+      {"a tick fails",
+       [](QtView& window, test::FailingPlatform& platform) {
+         window.BTNOpenCom->click();
+         window.Command3->click();
+         platform.broken = true;
+       },
+       test::LogBeforeTheFailure()},
+      {"closing fails",
+       [](QtView& window, test::FailingPlatform& platform) {
+         window.BTNOpenCom->click();
+         platform.onClose = [] { throw std::runtime_error(test::FailingPlatform::kReason); };
+         window.close();
+       },
+       "DATE\r\nSTART Rilvano V3.0\r\n\r\n"},
+  };
   const fs::path log = Dir() / "Rilvano_log_COM3.txt";
-  std::vector<BoxMessage> shown;
-  bool operated = false;
-  bool heldWhileRunning = false;
-  bool heldUnderTheBox = true;
-  std::string logUnderTheBox;
-  // The operator, from outside: in the running program Open and Read, then
-  // the port's driver breaks; every box that comes up is read and closed.
-  QTimer outside;
-  outside.setInterval(10);
-  QObject::connect(&outside, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
-                       box->icon() == QMessageBox::Critical ? BoxIcon::Critical : BoxIcon::None});
-      // Whatever the operator does now, even ending the process, the log is done.
-      heldUnderTheBox = HeldOpen(log);
-      logUnderTheBox = test::ReadFileBytes(log);
-      box->button(QMessageBox::Ok)->click();
-      return;
-    }
-    if (operated) return;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-      auto* window = qobject_cast<QtView*>(top);
-      if (window == nullptr || !window->isVisible()) continue;
-      operated = true;
-      window->BTNOpenCom->click();
-      window->Command3->click();
-      heldWhileRunning = HeldOpen(log);
-      platform.broken = true;
-    }
-  });
-  outside.start();
-  QTimer::singleShot(20000, [] {
-    ADD_FAILURE() << "the program did not end";
-    QCoreApplication::exit(0);
-  });
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove(log);
+    platform.broken = false;
+    platform.onClose = nullptr;
+    std::vector<BoxMessage> shown;
+    bool operated = false;
+    bool heldUnderTheBox = true;
+    std::string logUnderTheBox;
+    // The operator, from outside: works the running program, and reads and
+    // closes every box that comes up.
+    QTimer outside;
+    outside.setInterval(10);
+    QObject::connect(&outside, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
+                         box->icon() == QMessageBox::Critical ? BoxIcon::Critical : BoxIcon::None});
+        // Whatever the operator does now, even ending the process, the log is done.
+        heldUnderTheBox = HeldOpen(log);
+        logUnderTheBox = test::ReadFileBytes(log);
+        box->button(QMessageBox::Ok)->click();
+        return;
+      }
+      if (operated) return;
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* window = qobject_cast<QtView*>(top);
+        if (window == nullptr || !window->isVisible()) continue;
+        operated = true;
+        // Outside this timer's own call, which would keep it from coming
+        // back for a box the steps put up.
+        QTimer::singleShot(0, window, [&row, window, this] { row.steps(*window, platform); });
+        break;
+      }
+    });
+    outside.start();
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    QObject::connect(&stuck, &QTimer::timeout, [] {
+      ADD_FAILURE() << "the program did not end";
+      QCoreApplication::exit(0);
+    });
+    stuck.start(20000);
 
-  const int status = RunProgram();
+    const int status = RunProgram();
 
-  EXPECT_TRUE(operated);
-  EXPECT_NE(status, 0);
-  EXPECT_EQ(status, kFailureExitStatus);
-  ASSERT_EQ(shown.size(), 1u) << "the program ended without a word";
-  EXPECT_EQ(shown[0].title, "Rilvano");
-  EXPECT_EQ(shown[0].icon, BoxIcon::Critical);
-  EXPECT_NE(shown[0].text.find(std::string("Непредвиденная ошибка: ") + test::FailingPlatform::kReason),
-            std::string::npos)
-      << shown[0].text;
-  EXPECT_EQ(test::MaskedLog(logUnderTheBox), test::LogBeforeTheFailure());
-  EXPECT_TRUE(heldWhileRunning);
-  EXPECT_FALSE(heldUnderTheBox) << "the log is still open while the box is up";
-  EXPECT_EQ(test::ReadFileBytes(log), logUnderTheBox);
-  EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+    EXPECT_TRUE(operated);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(status, kFailureExitStatus);
+    ASSERT_EQ(shown.size(), 1u) << "the program ended without a word";
+    EXPECT_EQ(shown[0].title, "Rilvano");
+    EXPECT_EQ(shown[0].icon, BoxIcon::Critical);
+    EXPECT_NE(shown[0].text.find(std::string("Непредвиденная ошибка: ") + test::FailingPlatform::kReason),
+              std::string::npos)
+        << shown[0].text;
+    EXPECT_EQ(test::MaskedLog(logUnderTheBox), row.log);
+    EXPECT_FALSE(heldUnderTheBox) << "the log is still open while the box is up";
+    EXPECT_EQ(test::ReadFileBytes(log), logUnderTheBox);
+    EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
+  }
 }
 
 }  // namespace
