@@ -1,6 +1,5 @@
-// The program's whole run on Qt, as main runs it: a failure in a tick ends it
-// with the real critical box, the log complete and closed, and a failure
-// status.
+// The program's whole run on Qt, as main runs it, ended by a failure nobody
+// expected.
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
