@@ -11,7 +11,9 @@
 
 #include "modbus/cp1251.h"
 #include "requests/requests.h"
+#include "serial/SerialPort.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/files.h"
 
 namespace rilvano::test {
 
@@ -24,6 +26,20 @@ class FailingPlatform : public FakePlatform {
     if (broken) throw std::runtime_error(kReason);
     return FakePlatform::FlushFileBuffers(h);
   }
+};
+
+// A test in its own folder, with this backend in place of the real one.
+class FailingPlatformTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    SerialPort::SetPlatform(&platform);
+  }
+  void TearDown() override {
+    SerialPort::SetPlatform(nullptr);
+    TempDirTest::TearDown();
+  }
+  FailingPlatform platform;
 };
 
 // The log of a run that opened COM3:, sent the default read and then failed:

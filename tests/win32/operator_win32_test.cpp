@@ -32,17 +32,8 @@ bool Released(const std::filesystem::path& file) {
   return true;
 }
 
-class Win32WithPort : public TempDirTest {
+class Win32WithPort : public FailingPlatformTest {
  protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    SerialPort::SetPlatform(&platform);
-  }
-  void TearDown() override {
-    SerialPort::SetPlatform(nullptr);
-    TempDirTest::TearDown();
-  }
-  FailingPlatform platform;
   BoxCapture boxes;
 };
 

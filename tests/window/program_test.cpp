@@ -31,18 +31,7 @@ bool HeldOpen(const fs::path& file) {
   return false;
 }
 
-class QtProgram : public test::TempDirTest {
- protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    SerialPort::SetPlatform(&platform);
-  }
-  void TearDown() override {
-    SerialPort::SetPlatform(nullptr);
-    TempDirTest::TearDown();
-  }
-  test::FailingPlatform platform;
-};
+class QtProgram : public test::FailingPlatformTest {};
 
 // A failure in a tick, or in closing, ends the run with the real critical
 // box, the log complete and closed while the box is up, and a failure status.
