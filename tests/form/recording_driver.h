@@ -6,6 +6,7 @@
 #include <string>
 
 #include "form/frmSerial.h"
+#include "tests/support/form_seam.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/view_driver.h"
 
@@ -34,6 +35,12 @@ class RecordingDriver : public ViewDriver {
     for (int t = 0; t < ms && view.TimerRunning(); t += step) window.TMRComm_Timer();
   }
   void Close() override { window.Form_Unload(); }
+  std::vector<BoxMessage> BoxesShownDuring(const std::function<void()>& action) override {
+    const NoBoxHandler real;
+    const std::size_t before = view.boxes.size();
+    action();
+    return {view.boxes.begin() + static_cast<std::ptrdiff_t>(before), view.boxes.end()};
+  }
 };
 
 }  // namespace rilvano::test

@@ -19,6 +19,7 @@
 
 #include "form/controls.h"
 #include "form/frmSerial.h"
+#include "form/logfile.h"
 #include "modbus/bytes.h"
 #include "modbus/cp1251.h"
 #include "requests/requests.h"
@@ -416,6 +417,50 @@ inline void LogOfASession(ViewDriver& d, ViewCaseTest& t) {
   EXPECT_TRUE(t.boxes.boxes.empty());
 }
 
+// The boxes the view itself puts up, as the operator sees them: the title,
+// the text and the icon that tells how grave it is.
+inline void BoxesOnScreen(ViewDriver& d, ViewCaseTest& t) {
+  struct Row {
+    const char* what;
+    void (*provoke)(ViewDriver& d, ViewCaseTest& t);
+    std::string title;
+    BoxIcon icon;
+    std::string textStart;
+  };
+  const Row rows[] = {
+      {"the log cannot be made",
+       [](ViewDriver& d, ViewCaseTest&) {
+         d.Type(Control::txt_0, "a/b:");  // no folder "Rilvano_log_a"
+         d.Click(Control::BTNOpenCom);
+       },
+       "Error#" + std::to_string(kLogOpenError), BoxIcon::Critical,
+       "Не удалось открыть файл журнала Rilvano_log_a/b:.txt: путь не найден."},
+      {"the port cannot be set up",
+       [](ViewDriver& d, ViewCaseTest& t) {
+         t.platform.timeoutsOk = false;
+         d.Type(Control::txt_0, "COM3:");
+         d.Click(Control::BTNOpenCom);
+       },
+       "Rilvano", BoxIcon::None, "Unable to set timeouts for port COM3: Error: 0"},
+      {"a request is refused",
+       [](ViewDriver& d, ViewCaseTest&) {
+         d.Type(Control::Text1, "256");
+         d.Click(Control::Command3);
+       },
+       std::string(kRefusalTitle), BoxIcon::Warning,
+       "Поле «Адрес» (адрес устройства): значение 256 не помещается в байт."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::vector<BoxMessage> shown = d.BoxesShownDuring([&] { row.provoke(d, t); });
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, row.title);
+    EXPECT_EQ(shown[0].icon, row.icon);
+    EXPECT_EQ(shown[0].text.rfind(row.textStart, 0), 0u) << shown[0].text;
+  }
+  EXPECT_TRUE(t.boxes.boxes.empty()) << "a box went to the handler instead";
+}
+
 }  // namespace view_cases
 
 inline const std::vector<ViewCase>& ViewCases() {
@@ -429,6 +474,7 @@ inline const std::vector<ViewCase>& ViewCases() {
       {"StepButtons", StepButtons},
       {"RepliesReadByTheTick", RepliesReadByTheTick},
       {"LogOfASession", LogOfASession},
+      {"BoxesOnScreen", BoxesOnScreen},
   };
   return cases;
 }

@@ -28,6 +28,19 @@ class BoxCapture {
   std::function<void(const BoxMessage&)> onShow;
 };
 
+// No handler while alive: the boxes reach the view's own, real box. The
+// handler that was installed comes back after.
+class NoBoxHandler {
+ public:
+  NoBoxHandler() : saved_(CurrentBoxHandler()) { SetBoxHandler(nullptr); }
+  ~NoBoxHandler() { SetBoxHandler(saved_); }
+  NoBoxHandler(const NoBoxHandler&) = delete;
+  NoBoxHandler& operator=(const NoBoxHandler&) = delete;
+
+ private:
+  BoxHandler saved_;
+};
+
 // A composed text as a pane shows it: line breaks as LF, byte 0 as U+2400.
 inline std::string PaneView(const std::string& text) {
   std::string out;

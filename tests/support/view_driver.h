@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "form/controls.h"
 #include "form/frmSerial.h"
@@ -30,6 +32,9 @@ class ViewDriver {
   virtual void RunFor(int ms) = 0;
   // Closes the window as the operator would.
   virtual void Close() = 0;
+  // The boxes the view itself puts up while `action` runs (no box handler):
+  // each found on screen, read as the operator reads it and closed with OK.
+  virtual std::vector<BoxMessage> BoxesShownDuring(const std::function<void()>& action) = 0;
 };
 
 }  // namespace rilvano::test

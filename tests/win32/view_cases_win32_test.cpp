@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/form/view_cases.h"
+#include "tests/support/form_seam.h"
 #include "tests/win32/win32_driver.h"
 
 namespace rilvano::test {
@@ -33,6 +34,12 @@ class Win32Driver : public ViewDriver {
   void Close() override {
     PostMessageW(w.view.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
     PumpUntil(w.view, [this] { return w.view.Window() == nullptr; }, 2000);
+  }
+  std::vector<BoxMessage> BoxesShownDuring(const std::function<void()>& action) override {
+    const NoBoxHandler real;
+    BoxWatch watch;
+    action();
+    return watch.boxes;
   }
 
  private:

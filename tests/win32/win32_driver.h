@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "form/frmSerial.h"
 #include "window/win32/Win32View.h"
@@ -74,6 +75,116 @@ inline void PressKey(Win32View& view, WORD key, WORD modifier = 0) {
 inline void Type(HWND control, const std::string& utf8) {
   for (wchar_t unit : wintext::Widen(utf8)) SendMessageW(control, WM_CHAR, unit, 1);
 }
+
+// The message boxes put up while it lives, found from outside as the
+// operator finds them: a thread timer, which the box's own modal loop runs,
+// looks for dialogs (#32770) of this thread, reads caption, text and icon and
+// presses OK.
+class BoxWatch {
+ public:
+  BoxWatch() {
+    Current() = this;
+    timer_ = SetTimer(nullptr, 0, 20, &BoxWatch::Look);
+  }
+  ~BoxWatch() {
+    KillTimer(nullptr, timer_);
+    Current() = nullptr;
+  }
+  BoxWatch(const BoxWatch&) = delete;
+  BoxWatch& operator=(const BoxWatch&) = delete;
+
+  std::vector<BoxMessage> boxes;
+  // Runs while each box is up, before OK.
+  std::function<void(const BoxMessage&)> onShow;
+
+  // A box as it stands on screen. The icon is told by its identity: the
+  // system's own stop sign or exclamation mark.
+  static BoxMessage Read(HWND box) {
+    BoxMessage seen;
+    seen.title = TextOf(box);
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t cls[32] = L"";
+      GetClassNameW(child, cls, 32);
+      if (lstrcmpiW(cls, L"Static") != 0 || !IsWindowVisible(child)) continue;
+      if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        const auto icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        if (icon == nullptr) continue;
+        if (icon == LoadIconW(nullptr, IDI_HAND)) {
+          seen.icon = BoxIcon::Critical;
+        } else if (icon == LoadIconW(nullptr, IDI_WARNING)) {
+          seen.icon = BoxIcon::Warning;
+        } else {
+          ADD_FAILURE() << "the box \"" << seen.title << "\" has an icon that is neither stop nor warning";
+        }
+      } else if (seen.text.empty()) {
+        seen.text = TextOf(child);
+      }
+    }
+    return seen;
+  }
+
+ private:
+  static BoxWatch*& Current() {
+    static BoxWatch* current = nullptr;
+    return current;
+  }
+  static std::string TextOf(HWND window) {
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return wintext::Narrow(text);
+  }
+  static BOOL CALLBACK Each(HWND window, LPARAM) {
+    wchar_t cls[16] = L"";
+    GetClassNameW(window, cls, 16);
+    if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    Current()->boxes.push_back(Read(window));
+    if (Current()->onShow) Current()->onShow(Current()->boxes.back());
+    HWND ok = GetDlgItem(window, IDOK);
+    EXPECT_NE(ok, nullptr) << "a box without OK";
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    return TRUE;
+  }
+  static void CALLBACK Look(HWND, UINT, UINT_PTR, DWORD) {
+    if (Current() != nullptr) EnumThreadWindows(GetCurrentThreadId(), &BoxWatch::Each, 0);
+  }
+
+  UINT_PTR timer_ = 0;
+};
+
+// While alive, windows of one class (none: no class) cannot be created on
+// this thread: CreateWindowEx fails as it does when the system refuses.
+class RefuseWindows {
+ public:
+  explicit RefuseWindows(const wchar_t* windowClass) : class_(windowClass) {
+    if (class_ == nullptr) return;
+    Current() = this;
+    hook_ = SetWindowsHookExW(WH_CBT, &RefuseWindows::Hook, nullptr, GetCurrentThreadId());
+    EXPECT_NE(hook_, nullptr);
+  }
+  ~RefuseWindows() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    if (Current() == this) Current() = nullptr;
+  }
+  RefuseWindows(const RefuseWindows&) = delete;
+  RefuseWindows& operator=(const RefuseWindows&) = delete;
+
+ private:
+  static RefuseWindows*& Current() {
+    static RefuseWindows* current = nullptr;
+    return current;
+  }
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && Current() != nullptr) {
+      wchar_t cls[64] = L"";
+      GetClassNameW(reinterpret_cast<HWND>(wParam), cls, 64);
+      if (lstrcmpiW(cls, Current()->class_) == 0) return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+
+  const wchar_t* class_;
+  HHOOK hook_ = nullptr;
+};
 
 // The window with the real form behind it, shown.
 class Win32Window {

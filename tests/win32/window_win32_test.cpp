@@ -236,8 +236,10 @@ TEST(Win32Events, ClosingUnloadsOnceThenTheWindowIsGone) {
 
 // ---- painting, layout, clock ---------------------------------------------------
 
-// The lamp is painted in the colour the form set, read as 0x00BBGGRR.
-TEST(Win32Paint, TheLampShowsItsColour) {
+// A new colour makes the lamp due for a redraw (its whole face in the
+// window's update region), and it is painted in that colour, read as
+// 0x00BBGGRR.
+TEST(Win32Paint, TheLampIsRedrawnInItsNewColour) {
   Win32View view;
   view.Show();
   HWND lamp = view.Handle(C::Pic);
@@ -249,8 +251,13 @@ TEST(Win32Paint, TheLampShowsItsColour) {
   HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
   HGDIOBJ old = SelectObject(dc, bitmap);
   for (std::uint32_t bgr : {0x0000FFu, 0xFFFFFFu, 0x808080u, 0x123456u}) {
+    UpdateWindow(view.Window());
+    ASSERT_FALSE(GetUpdateRect(lamp, nullptr, FALSE)) << "the lamp was not painted";
     view.SetLampColor(bgr);
     EXPECT_EQ(view.LampColor(), bgr);
+    RECT due{};
+    EXPECT_TRUE(GetUpdateRect(lamp, &due, FALSE)) << "a new colour that is never drawn";
+    EXPECT_TRUE(EqualRect(&due, &r));
     SendMessageW(lamp, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
     EXPECT_EQ(GetPixel(dc, r.right / 2, r.bottom / 2), static_cast<COLORREF>(bgr));
   }

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <string>
 
@@ -51,6 +53,30 @@ class QtDriver : public test::ViewDriver {
   std::uint32_t Lamp() override { return w.Pic->FillColor(); }
   void RunFor(int ms) override { test::ProcessEventsFor(ms); }
   void Close() override { w.close(); }
+  std::vector<BoxMessage> BoxesShownDuring(const std::function<void()>& action) override {
+    const test::NoBoxHandler real;
+    std::vector<BoxMessage> seen;
+    // The box's own loop runs the timer: it finds the box as the operator
+    // would, the window in front, and presses OK.
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&seen] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      BoxMessage read{box->windowTitle().toStdString(), box->text().toStdString(), BoxIcon::None};
+      if (box->icon() == QMessageBox::Critical) read.icon = BoxIcon::Critical;
+      if (box->icon() == QMessageBox::Warning) read.icon = BoxIcon::Warning;
+      EXPECT_TRUE(box->icon() == QMessageBox::Critical || box->icon() == QMessageBox::Warning ||
+                  box->icon() == QMessageBox::NoIcon)
+          << "an icon that is neither stop nor warning";
+      seen.push_back(read);
+      ASSERT_NE(box->button(QMessageBox::Ok), nullptr) << "a box without OK";
+      box->button(QMessageBox::Ok)->click();
+    });
+    watch.start();
+    action();
+    return seen;
+  }
 
  private:
   QtView w;

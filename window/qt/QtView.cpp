@@ -2,6 +2,7 @@
 #include "window/qt/QtView.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
 #include <QFont>
@@ -17,11 +18,13 @@
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTextCursor>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <type_traits>
 
+#include "form/failure.h"
 #include "window/qt/Lamp.h"
 #include "window/qt/timetext.h"
 
@@ -66,7 +69,7 @@ QtView::QtView(QWidget* parent) : QWidget(parent), form(*this) {
   TMRComm->setObjectName(QStringLiteral("TMRComm"));
   TMRComm->setInterval(kTimerIntervalMs);
   TMRComm->setTimerType(Qt::PreciseTimer);
-  connect(TMRComm, &QTimer::timeout, this, [this] { form.TMRComm_Timer(); });
+  connect(TMRComm, &QTimer::timeout, this, [this] { Forward([this] { form.TMRComm_Timer(); }); });
 }
 
 QtView::~QtView() = default;
@@ -84,7 +87,7 @@ void QtView::BuildControls() {
       case ControlKind::Button: {
         auto* button = new QPushButton(Q(c.text), parent);
         button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, [this, id = c.id] { form.Click(id); });
+        connect(button, &QPushButton::clicked, this, [this, id = c.id] { Forward([this, id] { form.Click(id); }); });
         widget = button;
         break;
       }
@@ -275,8 +278,23 @@ bool QtView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void QtView::closeEvent(QCloseEvent* event) {
-  form.Form_Unload();
+  Forward([this] { form.Form_Unload(); });
   event->accept();
+}
+
+void QtView::Forward(const std::function<void()>& call) {
+  if (failed_) return;
+  std::exception_ptr failure;
+  try {
+    call();
+    return;
+  } catch (...) {
+    // Through Qt's own frames an exception is not allowed: it ends here.
+    failure = std::current_exception();
+  }
+  failed_ = true;
+  const int status = EndAfterFailure(failure, &form, [this](const BoxMessage& box) { ShowBox(box); });
+  if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(status);
 }
 
 std::string QtView::PaneText(const QPlainTextEdit* pane) { return pane->toPlainText().toStdString(); }
@@ -330,7 +348,9 @@ std::uint32_t QtView::LampColor() const { return Pic->FillColor(); }
 
 void QtView::SetLampColor(std::uint32_t bgr) { Pic->SetFillColor(bgr); }
 
-void QtView::ShowBox(const BoxMessage& box) {
+void QtView::ShowBox(const BoxMessage& box) { ShowBoxOver(this, box); }
+
+void QtView::ShowBoxOver(QWidget* parent, const BoxMessage& box) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (box.icon) {
     case BoxIcon::None: icon = QMessageBox::NoIcon; break;
@@ -338,7 +358,7 @@ void QtView::ShowBox(const BoxMessage& box) {
     case BoxIcon::Warning: icon = QMessageBox::Warning; break;
   }
   QMessageBox dialog(icon, QString::fromStdString(box.title), QString::fromStdString(box.text), QMessageBox::Ok,
-                     this);
+                     parent);
   dialog.exec();
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "form/View.h"
@@ -85,6 +86,8 @@ class QtView : public QWidget, public View {
   std::uint32_t LampColor() const override;
   void SetLampColor(std::uint32_t bgr) override;
   void ShowBox(const BoxMessage& box) override;
+  // The same box over any widget, or over none (start-up).
+  static void ShowBoxOver(QWidget* parent, const BoxMessage& box);
   void StartTimer(int intervalMs) override;
   void StopTimer() override;
   bool TimerRunning() const override;
@@ -99,10 +102,15 @@ class QtView : public QWidget, public View {
   void BuildControls();
   void BuildLayout();
   void PlaceOverlays();
+  // Runs one event of the form. An exception out of it is an unexpected
+  // failure (form/failure.h): the box over this window, then the event loop
+  // ends with the failure status; the window takes no events after that.
+  void Forward(const std::function<void()>& call);
 
   std::array<QWidget*, kControlCount> widgets_{};
   // Empty spot in Frame3's layout that Text8 (a child of the window) covers.
   QWidget* text8Slot_ = nullptr;
+  bool failed_ = false;
 };
 
 }  // namespace rilvano

@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "window/qt/QtView.h"
+#include "window/qt/program.h"
 
 int main(int argc, char** argv) {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -8,7 +8,5 @@ int main(int argc, char** argv) {
   QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 #endif
   QApplication app(argc, argv);
-  rilvano::QtView window;
-  window.show();
-  return QApplication::exec();
+  return rilvano::RunProgram();
 }

@@ -105,13 +105,17 @@ Win32View::Win32View(const Win32ViewOptions& options)
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = kClassName;
-    if (!RegisterClassExW(&wc)) throw std::runtime_error("RegisterClassExW failed");
+    if (!RegisterClassExW(&wc)) throw std::runtime_error("не удалось зарегистрировать класс главного окна");
   }
 
   const std::wstring caption = Widen(kWindowCaption);
   CreateWindowExW(0, kClassName, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                   CW_USEDEFAULT, nullptr, nullptr, instance_, this);
-  if (window_ == nullptr) throw std::runtime_error("the main window could not be created");
+  if (window_ == nullptr) {
+    // The reason WM_CREATE failed, when it was the one that failed.
+    ThrowPending();
+    throw std::runtime_error("не удалось создать главное окно");
+  }
 
   // The font was chosen to fit this; only a layout that cannot fit even at
   // the smallest font makes the window larger.
@@ -156,25 +160,29 @@ HWND Win32View::FocusTarget() const {
   return GetNextDlgTabItem(window_, first, FALSE);
 }
 
+void Win32View::KeepFocus(HWND focus) {
+  if (focus != nullptr && window_ != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
+}
+
 int Win32View::Run() {
-  quitOnDestroy_ = true;
+  // Also when a failure leaves the loop: a window destroyed later must not
+  // post a quit that would end the next loop, the failure box's included.
+  struct QuitOnDestroy {
+    explicit QuitOnDestroy(bool& flag) : flag(flag) { flag = true; }
+    ~QuitOnDestroy() { flag = false; }
+    bool& flag;
+  } quitOnDestroy(quitOnDestroy_);
   MSG msg;
-  int exitCode = 0;
   for (;;) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      exitCode = static_cast<int>(msg.wParam);
-      break;
-    }
-    if (got == -1) break;
+    if (got == 0) return static_cast<int>(msg.wParam);
+    if (got == -1) return 0;
     if (!PreTranslate(msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
     ThrowPending();
   }
-  quitOnDestroy_ = false;
-  return exitCode;
 }
 
 void Win32View::ThrowPending() {
@@ -255,16 +263,33 @@ std::wstring Win32View::PaneUnits(HWND pane) const {
 
 // ---- window creation and messages
 
+HWND Win32View::CreateControl(const ControlInfo& info) {
+  const std::wstring text = Widen(info.text);
+  const DWORD exStyle = (info.kind == ControlKind::Box || info.kind == ControlKind::Pane) ? WS_EX_CLIENTEDGE : 0;
+  DWORD style = StyleOf(info, richPanes_);
+  if (!info.enabled) style |= WS_DISABLED;
+  return CreateWindowExW(exStyle, ClassOf(info.kind, richPanes_), text.c_str(), style, 0, 0, 0, 0, window_,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(info.id))), instance_, nullptr);
+}
+
 void Win32View::CreateControls() {
   for (const ControlInfo& info : kControls) {
-    const std::wstring text = Widen(info.text);
-    const DWORD exStyle = (info.kind == ControlKind::Box || info.kind == ControlKind::Pane) ? WS_EX_CLIENTEDGE : 0;
-    DWORD style = StyleOf(info, richPanes_);
-    if (!info.enabled) style |= WS_DISABLED;
-    HWND control = CreateWindowExW(exStyle, ClassOf(info.kind, richPanes_), text.c_str(), style, 0, 0, 0, 0, window_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(info.id))), instance_,
-                                   nullptr);
-    if (control == nullptr) throw std::runtime_error("a control could not be created");
+    HWND control = CreateControl(info);
+    if (control == nullptr && info.kind == ControlKind::Pane && richPanes_) {
+      // msftedit.dll is there but its control cannot be made: every pane on
+      // the plain edit control, as without the DLL.
+      richPanes_ = false;
+      for (const ControlInfo& made : kControls) {
+        HWND& pane = controls_[Index(made.id)];
+        if (made.kind != ControlKind::Pane || pane == nullptr) continue;
+        DestroyWindow(pane);
+        pane = CreateControl(made);
+        if (pane == nullptr) throw std::runtime_error("не удалось создать поле " + std::string(made.name));
+        SetUpPane(pane, made.wraps);
+      }
+      control = CreateControl(info);
+    }
+    if (control == nullptr) throw std::runtime_error("не удалось создать элемент окна " + std::string(info.name));
     controls_[Index(info.id)] = control;
     if (info.kind == ControlKind::Pane) SetUpPane(control, info.wraps);
   }
@@ -347,7 +372,13 @@ LRESULT CALLBACK Win32View::WindowProc(HWND window, UINT message, WPARAM wParam,
   }
   auto* self = reinterpret_cast<Win32View*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return self->OnMessage(message, wParam, lParam);
+  try {
+    return self->OnMessage(message, wParam, lParam);
+  } catch (...) {
+    // Unwinding through the system's frames is undefined: the loop throws it.
+    if (!self->failure_) self->failure_ = std::current_exception();
+    return 0;
+  }
 }
 
 LRESULT Win32View::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -358,6 +389,7 @@ LRESULT Win32View::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         CreateControls();
         ApplyDpi(forcedDpi_ != 0 ? forcedDpi_ : dpi::ForWindow(window_));
       } catch (...) {
+        if (!failure_) failure_ = std::current_exception();
         return -1;
       }
       return 0;
@@ -394,16 +426,23 @@ LRESULT Win32View::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
 
+    // Where the operator was is kept whenever the window may lose the focus
+    // (deactivated, minimised) and given back when it returns.
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
+        KeepFocus(GetFocus());
       } else {
         SetFocus(FocusTarget());
       }
       return 0;
 
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) KeepFocus(GetFocus());
+      break;
+
     case WM_SETFOCUS:
+      // Taken from a control (as on restoring from minimised): back to it.
+      KeepFocus(reinterpret_cast<HWND>(wParam));
       SetFocus(FocusTarget());
       return 0;
 
@@ -603,14 +642,20 @@ void Win32View::SetLampColor(std::uint32_t bgr) {
 }
 
 void Win32View::ShowBox(const BoxMessage& box) {
+  ++busy_;
+  ShowBoxOver(window_, box);
+  --busy_;
+}
+
+void Win32View::ShowBoxOver(HWND owner, const BoxMessage& box) {
   UINT flags = MB_OK;
   if (box.icon == BoxIcon::Critical) flags |= MB_ICONERROR;
   if (box.icon == BoxIcon::Warning) flags |= MB_ICONWARNING;
+  // Without a window of its own the box must not hide behind another program's.
+  if (owner == nullptr) flags |= MB_SETFOREGROUND;
   const std::wstring title = Widen(box.title);
   const std::wstring text = Widen(box.text);
-  ++busy_;
-  MessageBoxW(window_, text.c_str(), title.c_str(), flags);
-  --busy_;
+  MessageBoxW(owner, text.c_str(), title.c_str(), flags);
 }
 
 void Win32View::StartTimer(int intervalMs) {

@@ -86,6 +86,8 @@ class Win32View final : public View {
   std::uint32_t LampColor() const override { return lampColor_; }
   void SetLampColor(std::uint32_t bgr) override;
   void ShowBox(const BoxMessage& box) override;
+  // The same box over any window, or over none (start-up).
+  static void ShowBoxOver(HWND owner, const BoxMessage& box);
   void StartTimer(int intervalMs) override;
   void StopTimer() override;
   bool TimerRunning() const override { return timerRunning_; }
@@ -99,6 +101,7 @@ class Win32View final : public View {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  HWND CreateControl(const ControlInfo& info);
   void CreateControls();
   void ApplyDpi(UINT dpi);
   void Layout();
@@ -107,6 +110,7 @@ class Win32View final : public View {
   HFONT FittingFont() const;
   void MoveFocus(HWND from, bool backwards);
   HWND FocusTarget() const;
+  void KeepFocus(HWND focus);
   void Trim(HWND pane, std::wstring& addition);
   void SetUpPane(HWND pane, bool wraps);
   std::size_t PaneLength(HWND pane) const;
