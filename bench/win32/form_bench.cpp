@@ -52,14 +52,23 @@ double ResidentMb() {
   return static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
 }
 
-// The process's virtual address space in use and its size: what a 32-bit
-// process runs out of first.
+// The process's address space in use (every region not free: reserved,
+// committed, mapped) and its size: what a 32-bit process runs out of first.
 void PrintAddressSpace(const char* name) {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
   GlobalMemoryStatusEx(&status);
-  std::printf("%s %.1f of %.1f\n", name,
-              static_cast<double>(status.ullTotalVirtual - status.ullAvailVirtual) / (1024.0 * 1024.0),
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  unsigned long long used = 0;
+  auto* at = static_cast<char*>(system.lpMinimumApplicationAddress);
+  MEMORY_BASIC_INFORMATION region;
+  while (at < static_cast<char*>(system.lpMaximumApplicationAddress) &&
+         VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize > 0) {
+    if (region.State != MEM_FREE) used += region.RegionSize;
+    at = static_cast<char*>(region.BaseAddress) + region.RegionSize;
+  }
+  std::printf("%s %.1f of %.1f\n", name, static_cast<double>(used) / (1024.0 * 1024.0),
               static_cast<double>(status.ullTotalVirtual) / (1024.0 * 1024.0));
 }
 
@@ -143,6 +152,11 @@ int Memory(const std::string& port, bool capped) {
   while (filled < 10U * 1000 * 1000) {
     app.view.Append(Control::Text2, chunk);
     filled += chunk.size();
+    // Step by step, so that a run cut short still shows where it went.
+    std::printf("filled-mb %.1f resident-mb %.1f pane-units %zu ", static_cast<double>(filled) / 1e6, ResidentMb(),
+                static_cast<std::size_t>(GetWindowTextLengthW(app.view.Handle(Control::Text2))));
+    PrintAddressSpace("address-space-mb");
+    std::fflush(stdout);
   }
   app.Idle(1000);
   std::printf("resident-10mb-mb %.1f\n", ResidentMb());
