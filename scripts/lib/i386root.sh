@@ -11,18 +11,18 @@
 #                           root's /dev, /dev/pts, /proc, /tmp are mounted,
 #                           this clone is bound at its own path, and
 #                           WINE_ROOT_BIN names the root's wine/wineserver
-#   i386root_drop           removes the cache
+#   i386root_route DIR      native, qemu or none: how 32-bit Wine runs here
 #
 # The cache lives outside the clone so that every clone and run shares it:
 # RILVANO_I386_CACHE, default /var/cache/rilvano/i386-root (about 0.9 GB):
 #   rootfs/              the i386 Debian root
-#   qemu-i386-static     the emulator, taken from Debian's qemu-user-static
+#   qemu-i386-static     the emulator, taken from Debian's qemu-user
 #                        in bookworm-backports (bookworm's 7.2 crashes
 #                        wineboot and takes a minute per Wine process)
 #   bin/                 wine and wineserver, run inside the root
 #   stamp                recipe version and package list it was made from
 # It is built in a temporary folder beside it and renamed when complete, so
-# a broken build is never taken for a cache.
+# a broken build is never taken for a cache. To drop it: rm -rf it.
 #
 # The machine's own binfmt_misc is never touched: the registration (with
 # the F flag, so the emulator is opened at once and need not be inside the
@@ -67,7 +67,7 @@ i386root_usable() {
   local out
   if ! out=$(unshare --user --map-root-user --mount --pid --fork --mount-proc \
       sh -c 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && test -e /proc/sys/fs/binfmt_misc/register' 2>&1); then
-    I386_REASON="a user namespace with its own binfmt_misc cannot be made here (Linux 6.7 or later is needed; this is $(uname -r): ${out:-no output})"
+    I386_REASON="a user namespace with its own binfmt_misc cannot be made here (it needs Linux 6.7 or later, this is $(uname -r), and user namespaces allowed: ${out:-no output})"
     return 1
   fi
 }
@@ -109,12 +109,8 @@ i386root_ensure() {
   return $rc
 }
 
-i386root_drop() {
-  rm -rf "$I386_CACHE" "$I386_CACHE".new.* "$I386_CACHE.lock"
-}
-
 # The host side: debootstrap for the first stage, and backports (for
-# qemu-user-static only; nothing is pinned to it) as an apt source.
+# the emulator only; nothing is pinned to it) as an apt source.
 i386root_host_sources() {
   local list=/etc/apt/sources.list.d/rilvano-bookworm-backports.sources
   if [ ! -f "$list" ]; then
