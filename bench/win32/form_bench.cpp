@@ -4,9 +4,12 @@
 //   startup             shows the window, prints the wall-clock time of its
 //                       first complete paint and exits (the script timed the
 //                       process start)
-//   memory [PORT]       working set after 2 s open and idle on PORT, then
-//                       (port closed) after 10 MB of raw blocks appended to
-//                       Text2
+//   memory [PORT [capped]]
+//                       working set and address space in use after 2 s open
+//                       and idle on PORT, then (port closed) after 10 MB of
+//                       raw blocks appended to Text2; with "capped" the
+//                       panes keep the view's own limit (smaller under Wine)
+//                       instead of the full-size one
 //   roundtrip PORT [N]  N clicks on "Чтение" (default 50), each from the
 //                       handler's entry to the decoded reply in Text8
 #include <windows.h>
@@ -49,14 +52,35 @@ double ResidentMb() {
   return static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
 }
 
+// The process's address space in use (every region not free: reserved,
+// committed, mapped) and its size: what a 32-bit process runs out of first.
+void PrintAddressSpace(const char* name) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  GlobalMemoryStatusEx(&status);
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  unsigned long long used = 0;
+  auto* at = static_cast<char*>(system.lpMinimumApplicationAddress);
+  MEMORY_BASIC_INFORMATION region;
+  while (at < static_cast<char*>(system.lpMaximumApplicationAddress) &&
+         VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize > 0) {
+    if (region.State != MEM_FREE) used += region.RegionSize;
+    at = static_cast<char*>(region.BaseAddress) + region.RegionSize;
+  }
+  std::printf("%s %.1f of %.1f\n", name, static_cast<double>(used) / (1024.0 * 1024.0),
+              static_cast<double>(status.ullTotalVirtual) / (1024.0 * 1024.0));
+}
+
 struct App {
   rilvano::Win32View view;
   rilvano::frmSerial form{view};
-  App() {
+  explicit App(bool fullPanes = true) {
     view.Connect({[this](Control c) { form.Click(c); }, [this] { form.TMRComm_Timer(); },
                   [this] { form.Form_Unload(); }});
-    // The figures are for the full-size pane, also under Wine.
-    view.SetPaneLimit(rilvano::Win32View::kDefaultPaneLimit);
+    // The figures are for the full-size pane, also under Wine, unless asked
+    // for the limit the program itself runs with.
+    if (fullPanes) view.SetPaneLimit(rilvano::Win32View::kDefaultPaneLimit);
     view.Show(SW_SHOWNORMAL);
   }
   ~App() { Click(Control::BTNCloseCom); }
@@ -108,11 +132,13 @@ int Startup() {
   return 0;
 }
 
-int Memory(const std::string& port) {
-  App app;
+int Memory(const std::string& port, bool capped) {
+  App app(!capped);
+  std::printf("pane-limit-units %zu\n", app.view.PaneLimit());
   if (!port.empty()) app.Open(port);
   app.Idle(2000);
   std::printf("resident-idle-mb %.1f\n", ResidentMb());
+  PrintAddressSpace("address-space-idle-mb");
   std::fflush(stdout);
   // Closed again before the fill: under Wine, ticks on a rich edit holding
   // 10 MB made this run take minutes and gigabytes.
@@ -126,9 +152,15 @@ int Memory(const std::string& port) {
   while (filled < 10U * 1000 * 1000) {
     app.view.Append(Control::Text2, chunk);
     filled += chunk.size();
+    // Step by step, so that a run cut short still shows where it went.
+    std::printf("filled-mb %.1f resident-mb %.1f pane-units %zu ", static_cast<double>(filled) / 1e6, ResidentMb(),
+                static_cast<std::size_t>(GetWindowTextLengthW(app.view.Handle(Control::Text2))));
+    PrintAddressSpace("address-space-mb");
+    std::fflush(stdout);
   }
   app.Idle(1000);
   std::printf("resident-10mb-mb %.1f\n", ResidentMb());
+  PrintAddressSpace("address-space-10mb-mb");
   std::printf("pane-text-mb %.1f\n", static_cast<double>(filled) / 1e6);
   return 0;
 }
@@ -170,11 +202,11 @@ int main(int argc, char** argv) {
   if (mode == "startup") {
     code = Startup();
   } else if (mode == "memory") {
-    code = Memory(port);
+    code = Memory(port, argc > 3 && std::string(argv[3]) == "capped");
   } else if (mode == "roundtrip" && !port.empty()) {
     code = Roundtrip(port, argc > 3 ? std::atoi(argv[3]) : 50);
   } else {
-    std::fprintf(stderr, "usage: %s startup | memory [PORT] | roundtrip PORT [COUNT]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s startup | memory [PORT [capped]] | roundtrip PORT [COUNT]\n", argv[0]);
   }
   std::fflush(stdout);
   return code;

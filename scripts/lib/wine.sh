@@ -11,6 +11,9 @@
 #   wine_wait / wine_kill   let the prefix's wineserver end / end it now
 #   wine_locale LOCALE      generates a glibc locale the runs need (root)
 #
+# Inside the namespace of scripts/lib/i386root.sh (WINE_ROOT_BIN set), win32
+# is the 32-bit Wine of the i386 root, run through qemu-i386.
+#
 # 32-bit Wine needs a kernel that runs 32-bit user code (IA-32 emulation);
 # some x86_64 kernels have it switched off, and then /usr/lib/wine/wine, and
 # even Wine's 32-on-64 mode, cannot start. 64-bit Wine runs on every x86_64
@@ -85,6 +88,15 @@ wine_locale() {
 
 # Picks the loader and server of one architecture: win64 or win32.
 wine_use() {
+  if [ -n "${WINE_ROOT_BIN:-}" ] && [ "$1" = win32 ]; then
+    WINE_LOADER_BIN=$WINE_ROOT_BIN/wine
+    WINE_SERVER_BIN=$WINE_ROOT_BIN/wineserver
+    export WINEARCH=win32
+    # The server's path inside the root, for the loader there.
+    export WINESERVER=$WINE_LIB_DIR/wineserver32
+    export WINEDEBUG=${WINEDEBUG:--all}
+    return 0
+  fi
   case $1 in
     win64)
       WINE_LOADER_BIN=$WINE_LIB_DIR/wine64
@@ -166,7 +178,7 @@ wine_prefix_create() {
 # by itself, and without them windows are drawn in DejaVu with letters for
 # the caption buttons.
 wine_prefix_fonts() {
-  local fonts=/usr/share/wine/fonts
+  local fonts=${WINE_ROOT_BIN:+$WINE_ROOT_BIN/../rootfs}/usr/share/wine/fonts
   [ -d "$fonts" ] || return 0
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
