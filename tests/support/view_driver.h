@@ -3,6 +3,7 @@
 // would, so one table of cases holds for every view. No toolkit here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,9 @@ class ViewDriver {
   virtual void RunFor(int ms) = 0;
   // Closes the window as the operator would.
   virtual void Close() = 0;
+  // Sets the most UTF-16 units each pane holds (form/pane_cap.h); false for
+  // a view that keeps no cap.
+  virtual bool SetPaneCap(std::size_t /*units*/) { return false; }
 };
 
 }  // namespace rilvano::test

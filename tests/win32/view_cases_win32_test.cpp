@@ -34,6 +34,10 @@ class Win32Driver : public ViewDriver {
     PostMessageW(w.view.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
     PumpUntil(w.view, [this] { return w.view.Window() == nullptr; }, 2000);
   }
+  bool SetPaneCap(std::size_t units) override {
+    w.view.SetPaneLimit(units);
+    return true;
+  }
 
  private:
   Win32Window w;

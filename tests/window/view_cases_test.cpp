@@ -51,6 +51,10 @@ class QtDriver : public test::ViewDriver {
   std::uint32_t Lamp() override { return w.Pic->FillColor(); }
   void RunFor(int ms) override { test::ProcessEventsFor(ms); }
   void Close() override { w.close(); }
+  bool SetPaneCap(std::size_t units) override {
+    w.SetPaneCap(units);
+    return true;
+  }
 
  private:
   QtView w;
