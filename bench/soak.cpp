@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   // for their read's time-out.
   QObject::connect(w.TMRComm, &QTimer::timeout, [&] {
     if (NowMs() < end) recorder.Tick(NowMs());
+    recorder.Pane(static_cast<std::size_t>(w.Text2->document()->characterCount() - 1));
   });
 
   double nextClick = start;

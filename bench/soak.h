@@ -1,9 +1,10 @@
 // The bookkeeping of a soak run, the same for the Qt and the Win32 driver:
 // the gap between ticks, and one sample line every few seconds that
 // scripts/soak reads:
-//   sample SECONDS RESIDENT_KB TEXT2_UNITS LOG_BYTES LONGEST_GAP_MS TICKS CLICKS
+//   sample SECONDS RESIDENT_KB TEXT2_UNITS LOG_BYTES LONGEST_GAP_MS TICKS CLICKS TRIMS
 // LONGEST_GAP_MS is the longest pause between two ticks since the previous
-// sample. No toolkit here.
+// sample; TRIMS counts the ticks after which Text2 was shorter than before
+// (the pane at its cap let go of its oldest lines). No toolkit here.
 #pragma once
 
 #include <algorithm>
@@ -50,11 +51,16 @@ class Recorder {
     ++ticks_;
   }
   void Click() { ++clicks_; }
+  // Text2's length after a tick.
+  void Pane(std::size_t units) {
+    if (units < paneUnits_) ++trims_;
+    paneUnits_ = units;
+  }
   bool SampleDue(double nowMs) const { return nowMs >= nextSample_; }
 
   void Sample(double nowMs, double sampleSeconds, long residentKb, std::size_t text2Units, std::uintmax_t logBytes) {
-    std::printf("sample %.1f %ld %zu %ju %.1f %lu %lu\n", (nowMs - start_) / 1e3, residentKb, text2Units, logBytes, gap_,
-                ticks_, clicks_);
+    std::printf("sample %.1f %ld %zu %ju %.1f %lu %lu %lu\n", (nowMs - start_) / 1e3, residentKb, text2Units, logBytes,
+                gap_, ticks_, clicks_, trims_);
     std::fflush(stdout);
     gap_ = 0;
     nextSample_ = nowMs + sampleSeconds * 1e3;
@@ -67,6 +73,8 @@ class Recorder {
   double gap_ = 0;
   unsigned long ticks_ = 0;
   unsigned long clicks_ = 0;
+  unsigned long trims_ = 0;
+  std::size_t paneUnits_ = 0;
 };
 
 }  // namespace rilvano::soak

@@ -123,7 +123,11 @@ void Simulator::FlushDue(double now) {
 
 ssize_t Simulator::Send(const ByteString& bytes) {
   const ssize_t n = ::write(master_, bytes.data(), bytes.size());
-  if (n > 0 && record_ != nullptr) std::fwrite(bytes.data(), 1, static_cast<std::size_t>(n), record_);
+  if (n > 0 && record_ != nullptr) {
+    // Flushed at once: a simulator that is killed still leaves its record.
+    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(n), record_);
+    std::fflush(record_);
+  }
   return n;
 }
 

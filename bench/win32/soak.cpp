@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
                 [&] {
                   if (NowMs() < end) recorder.Tick(NowMs());
                   form.TMRComm_Timer();
+                  recorder.Pane(PaneUnits(view.Handle(Control::Text2)));
                 },
                 [&] { form.Form_Unload(); }});
   view.Show(SW_SHOWNORMAL);

@@ -31,18 +31,19 @@ def main():
         for line in f:
             p = line.split()
             if p and p[0] == "sample":
-                samples.append((float(p[1]), int(p[2]), int(p[3]), int(p[4]), float(p[5]), int(p[6]), int(p[7])))
+                samples.append((float(p[1]), int(p[2]), int(p[3]), int(p[4]), float(p[5]), int(p[6]), int(p[7]),
+                                int(p[8])))
     if not samples:
         print(f"  {name}: no samples: the driver did not run")
         return 1
 
-    # The pane first reached its cap where its length first fell: a trim.
-    cap_at = next((i for i in range(1, len(samples)) if samples[i][2] < samples[i - 1][2]), None)
+    # The pane first reached its cap in the sample period of its first trim.
+    cap_at = next((i for i in range(len(samples)) if samples[i][7] > 0), None)
     end = samples[-1]
     ok = True
     mb = lambda kb: kb / 1024.0
     print(f"  run: {end[0]:.0f} s, {end[5]} ticks while streaming, {end[6]} request clicks; "
-          f"Text2 at most {max(s[2] for s in samples)} units")
+          f"Text2 at most {max(s[2] for s in samples)} units, trimmed {end[7]} times")
     print(f"  resident memory: start {mb(samples[0][1]):.1f} MB, highest {mb(max(s[1] for s in samples)):.1f} MB, "
           f"end {mb(end[1]):.1f} MB")
     if cap_at is None:
