@@ -36,7 +36,8 @@ bench: release
 
 # Hours of a busy line in minutes: both builds, memory, pauses, every byte.
 MINUTES ?= 30
-soak: release
+soak: deps $(RUN_BUILD)/CMakeCache.txt
+	cmake --build $(RUN_BUILD) -j $(JOBS) --target rilvano-sim rilvano-soak
 	MINUTES=$(MINUTES) scripts/soak $(RUN_BUILD)
 
 screenshot: release

@@ -11,10 +11,12 @@
 
 namespace rilvano::pane {
 
-// About 3,600 raw blocks of 255-byte packets (80 s of a busy 115200-baud
-// line), or some 70,000 lines of decoded replies. Text2 at the cap holds the
-// Qt window at about 50 MB resident (docs/performance.md).
-inline constexpr std::size_t kCap = std::size_t{4} << 20;
+// About 1,800 raw blocks of 255-byte packets (40 s of a busy 115200-baud
+// line), or some 35,000 lines of decoded replies. The Qt window keeps about
+// 5 bytes per unit; besides, its text buffer carries up to the length of the
+// pane again in removed text until it is compacted, so a larger cap makes
+// resident memory swing more (docs/performance.md).
+inline constexpr std::size_t kCap = std::size_t{2} << 20;
 // Wine's rich edit keeps about 245 bytes per character, and deleting lines
 // from the front of it costs the square of the pane's length: dropping a
 // quarter of a 256 Ki pane there takes about 0.4 s, of a 128 Ki one 0.12 s,
