@@ -8,6 +8,7 @@ import sys
 
 PANE_GROWTH_LIMIT = 0.10   # resident memory at the end vs when the pane first reached its cap
 PAUSE_LIMIT_MS = 300.0     # longest pause between ticks once the pane is at its cap
+LEVEL_SECONDS = 60.0       # a memory level: the highest sample over this long
 HEADING = "Принят пакет:".encode("cp1251")
 
 
@@ -51,12 +52,24 @@ def main():
         ok = False
     else:
         at = samples[cap_at]
-        growth = (end[1] - at[1]) / at[1]
+        # Memory at the cap swings (Qt compacts its text buffer only when it
+        # is full), so a level is the highest sample of a minute: the first
+        # minute at the cap against the last minute of the stream.
+        # (A third of the time at the cap, in a short run.)
+        streaming = [x for x in samples if x[0] <= seconds + 1] or samples
+        window = min(LEVEL_SECONDS, (streaming[-1][0] - at[0]) / 3)
+        first = [x[1] for x in samples[cap_at:] if x[0] <= at[0] + window]
+        last = [x[1] for x in streaming if x[0] >= streaming[-1][0] - window]
+        level_at, level_end = max(first), max(last)
+        growth = (level_end - level_at) / level_at
         held = growth <= PANE_GROWTH_LIMIT
         ok &= held
-        print(f"  memory when Text2 first reached its cap (t={at[0]:.0f} s): {mb(at[1]):.1f} MB; at the end "
-              f"{mb(end[1]):.1f} MB: {growth * 100:+.1f} % (limit +{PANE_GROWTH_LIMIT * 100:.0f} %)  "
-              f"{'ok' if held else 'FAIL'}")
+        print(f"  Text2 first at its cap at t={at[0]:.0f} s ({mb(at[1]):.1f} MB); memory level (highest of {window:.0f} s) "
+              f"then {mb(level_at):.1f} MB, at the end {mb(level_end):.1f} MB: {growth * 100:+.1f} % "
+              f"(limit +{PANE_GROWTH_LIMIT * 100:.0f} %)  {'ok' if held else 'FAIL'}")
+        lows = [x[1] for x in samples[cap_at:]]
+        print(f"  at the cap memory stayed within {mb(min(lows)):.1f} .. {mb(max(lows)):.1f} MB; "
+              f"last sample {mb(end[1]):.1f} MB")
         # Each sample's gap covers the time since the one before it.
         after = [s[4] for s in samples[cap_at:] if s[0] <= seconds + 1]
         longest = max(after) if after else 0.0
