@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     ?= $(if $(CI),ON,OFF)
 
 .PHONY: all deps build release test run bench screenshot test-windows test-qt5 deb test-package fuzz clean \
-        windows dist run-windows bench-windows
+        windows dist run-windows bench-windows soak
 
 all: build
 
@@ -33,6 +33,12 @@ run: release
 
 bench: release
 	scripts/bench $(RUN_BUILD)
+
+# Hours of a busy line in minutes: both builds, memory, pauses, every byte.
+MINUTES ?= 30
+soak: deps $(RUN_BUILD)/CMakeCache.txt
+	cmake --build $(RUN_BUILD) -j $(JOBS) --target rilvano-sim rilvano-soak
+	MINUTES=$(MINUTES) scripts/soak $(RUN_BUILD)
 
 screenshot: release
 	scripts/screenshot $(RUN_BUILD)

@@ -42,7 +42,8 @@ struct Write {
 
 class Simulator {
  public:
-  Simulator(const Options& options, int master) : options_(options), slave_(options), master_(master) {}
+  Simulator(const Options& options, int master, std::FILE* record)
+      : options_(options), slave_(options), master_(master), record_(record) {}
 
   int Run();
 
@@ -52,6 +53,9 @@ class Simulator {
   void FlushDue(double now);
   void Stream(double now);
   double NextWakeMs(double now) const;
+  bool WantsToWrite(double now) const;
+  // Writes what it can; every byte the line took goes to the record too.
+  ssize_t Send(const ByteString& bytes);
   void Trace(const char* what, const ByteString& bytes) const {
     if (options_.verbose) std::fprintf(stderr, "%s %s\n", what, rilvano::HexList(bytes).c_str());
   }
@@ -59,6 +63,7 @@ class Simulator {
   Options options_;
   Slave slave_;
   int master_;
+  std::FILE* record_;
   ByteString frame_;
   double lastByte_ = 0;
   std::deque<Write> out_;
@@ -99,7 +104,7 @@ void Simulator::Schedule(const ByteString& reply, double now) {
 void Simulator::FlushDue(double now) {
   while (!out_.empty() && out_.front().due <= now) {
     ByteString& bytes = out_.front().bytes;
-    const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+    const ssize_t n = Send(bytes);
     if (n < 0) {
       // No master on the line (EIO) or its queue is full: a reply nobody
       // waits for is dropped, a full queue is retried on the next wake.
@@ -116,18 +121,31 @@ void Simulator::FlushDue(double now) {
   }
 }
 
+ssize_t Simulator::Send(const ByteString& bytes) {
+  const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+  if (n > 0 && record_ != nullptr) {
+    // Flushed at once: a simulator that is killed still leaves its record.
+    std::fwrite(bytes.data(), 1, static_cast<std::size_t>(n), record_);
+    std::fflush(record_);
+  }
+  return n;
+}
+
 void Simulator::Stream(double now) {
   if (!streaming_ || !out_.empty()) return;  // replies go between stream chunks
   double elapsed = (now - streamStart_) / 1e3;
   if (options_.streamSeconds > 0 && elapsed >= options_.streamSeconds) elapsed = options_.streamSeconds;
-  const auto target = static_cast<unsigned long long>(std::floor(options_.streamRate * elapsed));
+  // Kept full, the line goes at the pace its reader takes it in.
+  const auto target = options_.streamFill
+                          ? (elapsed < options_.streamSeconds || options_.streamSeconds <= 0 ? streamed_ + 4096 : streamed_)
+                          : static_cast<unsigned long long>(std::floor(options_.streamRate * elapsed));
   if (target > streamed_) {
     const unsigned long long lag = target - streamed_;
-    if (lag > maxLag_) maxLag_ = lag;
+    if (!options_.streamFill && lag > maxLag_) maxLag_ = lag;
     ByteString chunk;
     const std::size_t size = lag > 4096 ? 4096 : static_cast<std::size_t>(lag);
     for (std::size_t i = 0; i < size; ++i) chunk += static_cast<char>(StreamByte(streamed_ + i));
-    const ssize_t n = ::write(master_, chunk.data(), chunk.size());
+    const ssize_t n = Send(chunk);
     if (n > 0) streamed_ += static_cast<unsigned long long>(n);
   }
   if (options_.streamSeconds > 0 && elapsed >= options_.streamSeconds && streamed_ >= target) {
@@ -142,8 +160,17 @@ double Simulator::NextWakeMs(double now) const {
   double wake = now + 500;
   if (!frame_.empty()) wake = std::min(wake, lastByte_ + options_.gapMs);
   if (!out_.empty()) wake = std::min(wake, out_.front().due);
-  if (streaming_) wake = std::min(wake, now + 1);
+  if (streaming_ && !options_.streamFill) wake = std::min(wake, now + 1);
+  if (streaming_ && options_.streamFill && options_.streamSeconds > 0) {
+    wake = std::min(wake, streamStart_ + options_.streamSeconds * 1e3);
+  }
   return wake;
+}
+
+// Room on the line is waited for only when something is ready to go.
+bool Simulator::WantsToWrite(double now) const {
+  if (!out_.empty()) return out_.front().due <= now;
+  return streaming_ && options_.streamFill;
 }
 
 int Simulator::Run() {
@@ -169,7 +196,7 @@ int Simulator::Run() {
     if (!masterPresent) wait = std::min(std::max(wait, 0.0), 20.0);
     if (wait < 0) wait = 0;
     timespec ts{static_cast<time_t>(wait / 1e3), static_cast<long>(std::fmod(wait, 1e3) * 1e6)};
-    pollfd pfd{master_, POLLIN, 0};
+    pollfd pfd{master_, static_cast<short>(POLLIN | (WantsToWrite(NowMs()) ? POLLOUT : 0)), 0};
     const int ready = ppoll(&pfd, masterPresent ? 1 : 0, &ts, &waitMask);
     if (ready < 0) continue;  // a signal: the loop condition decides
     if (!masterPresent) {
@@ -270,7 +297,13 @@ int main(int argc, char** argv) {
   std::printf("device: %s\nport: %s\n", device.c_str(), PortNameFor(device).c_str());
   std::fflush(stdout);
 
-  const int rc = Simulator(*options, master).Run();
+  std::FILE* record = nullptr;
+  if (!options->record.empty() && (record = std::fopen(options->record.c_str(), "wb")) == nullptr) {
+    std::fprintf(stderr, "rilvano-sim: cannot write %s: %s\n", options->record.c_str(), std::strerror(errno));
+    return 1;
+  }
+  const int rc = Simulator(*options, master, record).Run();
+  if (record != nullptr) std::fclose(record);
   std::fflush(stdout);
   if (!options->link.empty()) RemoveLink(options->link, device);
   close(master);

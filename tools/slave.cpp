@@ -69,7 +69,11 @@ std::string UsageText() {
       "                       (11520 is the pace of a 115200-baud line); the stream\n"
       "                       is a counter 00 01 .. FF 00 .. and starts after the\n"
       "                       first request frame, which is answered as usual\n"
+      "  --stream max         stream as fast as the master reads: the line is kept\n"
+      "                       full (replies still go between stream chunks)\n"
       "  --stream-seconds S   stop the stream after S seconds (default: never)\n"
+      "  --record FILE        write every byte sent on the line, replies and stream\n"
+      "                       in the order sent, to FILE\n"
       "\n"
       "Other:\n"
       "  --verbose            print every frame received and sent to stderr\n"
@@ -111,7 +115,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
       {"--bad-crc-every", [&](const std::string& v) { return ParseUnsigned(v, 1, 1000000, o.badCrcEvery); }},
       {"--foreign-every", [&](const std::string& v) { return ParseUnsigned(v, 1, 1000000, o.foreignEvery); }},
       {"--foreign-address", [&](const std::string& v) { return ParseUnsigned(v, 0, 255, o.foreignAddress); }},
-      {"--stream", [&](const std::string& v) { return ParseDouble(v, 1, 10000000, o.streamRate); }},
+      {"--stream",
+       [&](const std::string& v) {
+         o.streamFill = v == "max";
+         return o.streamFill ? (o.streamRate = 1, true) : ParseDouble(v, 1, 10000000, o.streamRate);
+       }},
+      {"--record", [&](const std::string& v) { o.record = v; return !v.empty(); }},
       {"--stream-seconds", [&](const std::string& v) { return ParseDouble(v, 0.001, 1e9, o.streamSeconds); }},
   };
 

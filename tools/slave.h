@@ -28,6 +28,8 @@ struct Options {
   unsigned foreignAddress = 0;        // that address; 0 = the slave's + 1
   double streamRate = 0;              // unsolicited bytes per second, 0 = off
   double streamSeconds = 0;           // 0 = until stopped
+  bool streamFill = false;            // as fast as the master reads
+  std::string record;                 // file that gets every byte sent
   double gapMs = 5;                   // silence that ends a request frame
   bool verbose = false;
 };

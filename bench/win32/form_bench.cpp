@@ -6,10 +6,11 @@
 //                       process start)
 //   memory [PORT [capped]]
 //                       working set and address space in use after 2 s open
-//                       and idle on PORT, then (port closed) after 10 MB of
-//                       raw blocks appended to Text2; with "capped" the
-//                       panes keep the view's own limit (smaller under Wine)
-//                       instead of the full-size one
+//                       and idle on PORT, then (port closed) with raw blocks
+//                       appended to Text2: with "capped", 10 MB of them into
+//                       the pane as the program has it (the cap drops the
+//                       oldest lines as it goes); without, to the cap of the
+//                       full-size pane, which nothing trims
 //   roundtrip PORT [N]  N clicks on "Чтение" (default 50), each from the
 //                       handler's entry to the decoded reply in Text8
 #include <windows.h>
@@ -146,12 +147,15 @@ int Memory(const std::string& port, bool capped) {
   std::string packet;
   for (unsigned i = 0; i < 255; ++i) packet += rilvano::ByteChar(i);
   const std::string block = rilvano::receive::RawBlock(packet);
-  std::string chunk;
-  while (chunk.size() < (1U << 20)) chunk += block;
   std::size_t filled = 0;
-  while (filled < 10U * 1000 * 1000) {
-    app.view.Append(Control::Text2, chunk);
-    filled += chunk.size();
+  // A block at a time, as the ticks add them.
+  const std::size_t target = capped ? std::size_t{10} * 1000 * 1000 : app.view.PaneLimit();
+  std::size_t nextStep = 0;
+  while (filled < target) {
+    app.view.Append(Control::Text2, block);
+    filled += block.size();
+    if (filled < nextStep) continue;
+    nextStep = filled + (1U << 20);
     // Step by step, so that a run cut short still shows where it went.
     std::printf("filled-mb %.1f resident-mb %.1f pane-units %zu ", static_cast<double>(filled) / 1e6, ResidentMb(),
                 static_cast<std::size_t>(GetWindowTextLengthW(app.view.Handle(Control::Text2))));
@@ -162,6 +166,7 @@ int Memory(const std::string& port, bool capped) {
   std::printf("resident-10mb-mb %.1f\n", ResidentMb());
   PrintAddressSpace("address-space-10mb-mb");
   std::printf("pane-text-mb %.1f\n", static_cast<double>(filled) / 1e6);
+  std::printf("pane-cap-units %zu\n", app.view.PaneLimit());
   return 0;
 }
 

@@ -169,6 +169,34 @@ TEST(SimProcess, StreamIsAnUnbrokenCounterOfTheReportedLength) {
   EXPECT_EQ(stream.size(), 2000U);
 }
 
+// What the soak checks a window's log against: the record holds every byte
+// that went on the line, stream and replies, in the order they went.
+class SimRecord : public test::TempDirTest {};
+
+TEST_F(SimRecord, StreamMaxAndRepliesAllInTheRecordInOrder) {
+  const std::string record = (Dir() / "sent.bin").string();
+  Simulator sim({"--stream", "max", "--stream-seconds", "0.3", "--record", record});
+  Master master(sim.Device());
+  const std::string during = master.AskBytes(Sealed({1, 3, 0, 0, 0, 1}), 3000);
+  const auto done = sim.Process().Line(5000);
+  ASSERT_TRUE(done.has_value());
+  ASSERT_EQ(done->rfind("stream done: ", 0), 0U) << *done;
+  const std::string after = master.AskBytes(Sealed({1, 3, 0, 0, 0, 1}), 3000);
+  const ByteString reply = Sealed({1, 3, 2, 0, 0});
+  ASSERT_EQ(after, reply);
+  ASSERT_GE(during.size(), reply.size());
+  EXPECT_EQ(during.substr(0, reply.size()), reply);
+  const std::string stream = during.substr(reply.size());
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i < stream.size(); ++i) breaks += ByteAt(stream, i) != (i & 0xFF);
+  EXPECT_EQ(breaks, 0U);
+  EXPECT_EQ(std::stoul(done->substr(13)), stream.size());
+  // A reader that keeps up takes far more than a 115200-baud line gives.
+  EXPECT_GT(stream.size(), 3456U);
+  EXPECT_TRUE(test::ReadFileBytes(record) == during + after) << test::ReadFileBytes(record).size() << " bytes recorded, "
+                                                             << (during + after).size() << " read";
+}
+
 TEST(SimProcess, MbpollReadsAndWrites) {
   Simulator sim({"--set", "4=1234"});
   const std::vector<std::string> base = {"mbpoll", "-m", "rtu", "-a", "1", "-b", "9600", "-P", "none",

@@ -461,6 +461,37 @@ inline void BoxesOnScreen(ViewDriver& d, ViewCaseTest& t) {
   EXPECT_TRUE(t.boxes.boxes.empty()) << "a box went to the handler instead";
 }
 
+// Past its cap a pane shows the newest whole lines, within the cap, whether
+// they come a line at a time or in one addition larger than the pane.
+inline void PanesKeepTheNewestLines(ViewDriver& d, ViewCaseTest&) {
+  constexpr std::size_t kCap = 400;
+  if (!d.SetPaneCap(kCap)) GTEST_SKIP() << "this view keeps no cap";
+  const auto line = [](int i) { return "line " + std::to_string(i) + " " + std::string(i % 23, '#'); };
+  for (const Control pane : {Control::Text2, Control::Text6, Control::Text8}) {
+    std::string all;
+    for (int i = 0; i < 120; ++i) {
+      d.form().AppendPane(pane, line(i) + "\r\n");
+      all += line(i) + "\n";
+      const std::string shown = d.Text(pane);
+      ASSERT_LE(shown.size(), kCap) << InfoOf(pane).name << " after line " << i;
+      ASSERT_TRUE(all.size() >= shown.size() && all.compare(all.size() - shown.size(), shown.size(), shown) == 0)
+          << InfoOf(pane).name << " after line " << i << ": " << shown;
+      ASSERT_EQ(shown.rfind("line ", 0), 0u) << InfoOf(pane).name << " after line " << i << ": " << shown;
+    }
+    EXPECT_GT(d.Text(pane).size(), kCap / 2) << InfoOf(pane).name;
+
+    std::string block;
+    for (int i = 0; i < 60; ++i) block += line(i) + "\r\n";
+    d.form().AppendPane(pane, block);
+    const std::string shown = d.Text(pane);
+    EXPECT_LE(shown.size(), kCap) << InfoOf(pane).name;
+    EXPECT_EQ(shown.rfind("line ", 0), 0u) << InfoOf(pane).name << ": " << shown;
+    EXPECT_TRUE(shown.size() > line(59).size() &&
+                shown.compare(shown.size() - line(59).size() - 1, std::string::npos, line(59) + "\n") == 0)
+        << InfoOf(pane).name << ": " << shown;
+  }
+}
+
 }  // namespace view_cases
 
 inline const std::vector<ViewCase>& ViewCases() {
@@ -475,6 +506,7 @@ inline const std::vector<ViewCase>& ViewCases() {
       {"RepliesReadByTheTick", RepliesReadByTheTick},
       {"LogOfASession", LogOfASession},
       {"BoxesOnScreen", BoxesOnScreen},
+      {"PanesKeepTheNewestLines", PanesKeepTheNewestLines},
   };
   return cases;
 }

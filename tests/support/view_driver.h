@@ -3,6 +3,7 @@
 // would, so one table of cases holds for every view. No toolkit here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +36,9 @@ class ViewDriver {
   // The boxes the view itself puts up while `action` runs (no box handler):
   // each found on screen, read as the operator reads it and closed with OK.
   virtual std::vector<BoxMessage> BoxesShownDuring(const std::function<void()>& action) = 0;
+  // Sets the most UTF-16 units each pane holds (form/pane_cap.h); false for
+  // a view that keeps no cap.
+  virtual bool SetPaneCap(std::size_t /*units*/) { return false; }
 };
 
 }  // namespace rilvano::test

@@ -42,6 +42,11 @@ class Win32Driver : public ViewDriver {
     return watch.boxes;
   }
 
+  bool SetPaneCap(std::size_t units) override {
+    w.view.SetPaneLimit(units);
+    return true;
+  }
+
  private:
   Win32Window w;
 };

@@ -78,6 +78,11 @@ class QtDriver : public test::ViewDriver {
     return seen;
   }
 
+  bool SetPaneCap(std::size_t units) override {
+    w.SetPaneCap(units);
+    return true;
+  }
+
  private:
   QtView w;
 };

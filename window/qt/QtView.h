@@ -6,11 +6,13 @@
 #include <QWidget>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "form/View.h"
+#include "form/pane_cap.h"
 #include "form/frmSerial.h"
 
 class QGroupBox;
@@ -76,6 +78,10 @@ class QtView : public QWidget, public View {
   QWidget* Widget(Control control) const { return widgets_[static_cast<std::size_t>(control)]; }
   // The pane's text as UTF-8, line breaks as the toolkit reports them.
   static std::string PaneText(const QPlainTextEdit* pane);
+  // Most UTF-16 units a pane holds; beyond it the oldest lines give way
+  // (form/pane_cap.h).
+  std::size_t PaneCap() const { return paneCap_; }
+  void SetPaneCap(std::size_t units);
 
   // ---- View
   std::string Text(Control control) const override;
@@ -111,6 +117,7 @@ class QtView : public QWidget, public View {
   // Empty spot in Frame3's layout that Text8 (a child of the window) covers.
   QWidget* text8Slot_ = nullptr;
   bool failed_ = false;
+  std::size_t paneCap_ = pane::kCap;
 };
 
 }  // namespace rilvano

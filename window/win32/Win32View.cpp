@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
+#include "form/pane_cap.h"
 #include "window/win32/dpi.h"
 #include "window/win32/wintext.h"
 
@@ -54,15 +56,10 @@ const wchar_t* ClassOf(ControlKind kind, bool richPanes) {
   return L"STATIC";
 }
 
-// The first line start at or after `from`: just after a CR LF, a lone CR (a
-// rich edit's paragraph end) or a lone LF; the end when there is none.
-std::size_t LineStartFrom(const std::wstring& units, std::size_t from) {
-  if (from == 0) return 0;
-  for (std::size_t p = from; p < units.size(); ++p) {
-    const wchar_t before = units[p - 1];
-    if (before == L'\n' || (before == L'\r' && units[p] != L'\n')) return p;
-  }
-  return units.size();
+// The pane rule works on UTF-16 units; so does wchar_t here.
+std::u16string_view Units16(const std::wstring& units) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return {reinterpret_cast<const char16_t*>(units.data()), units.size()};
 }
 
 std::wstring WindowText(HWND window) {
@@ -216,7 +213,7 @@ void Win32View::MoveFocus(HWND from, bool backwards) {
 }
 
 void Win32View::SetPaneLimit(std::size_t units) {
-  paneLimit_ = std::max<std::size_t>(units, 16);
+  paneLimit_ = std::max(units, pane::kLeastCap);
   for (const ControlInfo& info : kControls) {
     if (info.kind == ControlKind::Pane && Handle(info.id) != nullptr) {
       SendMessageW(Handle(info.id), richPanes_ ? EM_EXLIMITTEXT : EM_SETLIMITTEXT,
@@ -602,23 +599,23 @@ void Win32View::Append(Control pane, const std::string& utf8) {
   SendMessageW(handle, EM_SCROLLCARET, 0, 0);
 }
 
-// A full pane lets go of its oldest lines, a quarter of the limit at a time,
-// so that new text always shows and the cost stays with the addition.
+// The pane rule of form/pane_cap.h.
 void Win32View::Trim(HWND pane, std::wstring& addition) {
-  const std::size_t length = PaneLength(pane);
-  if (length + addition.size() <= paneLimit_) return;
-  const std::size_t keep = paneLimit_ - paneLimit_ / 4;
-  if (addition.size() >= keep) {
-    // The addition alone fills the pane: its newest lines are what shows.
-    const std::size_t from = addition.size() - keep;
-    const std::size_t line = LineStartFrom(addition, from);
-    addition.erase(0, line < addition.size() ? line : from);
-    SetWindowTextW(pane, L"");
-    return;
+  const pane::Trim trim = pane::PlanTrim(PaneLength(pane), addition.size(), paneLimit_);
+  switch (trim.kind) {
+    case pane::Trim::Kind::Keep:
+      return;
+    case pane::Trim::Kind::Replace:
+      addition.erase(0, pane::CutAddition(Units16(addition), trim.from));
+      SetWindowTextW(pane, L"");
+      return;
+    case pane::Trim::Kind::DropOldest: {
+      const std::size_t cut = pane::CutPane(Units16(PaneUnits(pane)), trim.from);
+      SendMessageW(pane, EM_SETSEL, 0, static_cast<LPARAM>(cut));
+      SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+      return;
+    }
   }
-  const std::size_t cut = LineStartFrom(PaneUnits(pane), length + addition.size() - keep);
-  SendMessageW(pane, EM_SETSEL, 0, static_cast<LPARAM>(cut));
-  SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
 }
 
 bool Win32View::Enabled(Control control) const {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "form/View.h"
+#include "form/pane_cap.h"
 
 namespace rilvano {
 
@@ -68,14 +69,12 @@ class Win32View final : public View {
   HWND Handle(Control control) const { return controls_[Index(control)]; }
   static int ControlId(Control control) { return kFirstId + static_cast<int>(control); }
 
-  // Most UTF-16 units a pane holds; beyond it the oldest lines give way.
+  // Most UTF-16 units a pane holds; beyond it the oldest lines give way
+  // (form/pane_cap.h).
   std::size_t PaneLimit() const { return paneLimit_; }
   void SetPaneLimit(std::size_t units);
-  // Room for about a quarter million received packets per pane.
-  static constexpr std::size_t kDefaultPaneLimit = std::size_t{16} << 20;
-  // Wine's rich edit spends a few hundred bytes per character: at the default
-  // a 32-bit process there runs out of address space before the pane is full.
-  static constexpr std::size_t kWinePaneLimit = std::size_t{2} << 20;
+  static constexpr std::size_t kDefaultPaneLimit = pane::kCap;
+  static constexpr std::size_t kWinePaneLimit = pane::kWineCap;
 
   // ---- View
   std::string Text(Control control) const override;
