@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rilvano-soak: could not open %s\n", options.port.c_str());
     return 1;
   }
+  w.form.AppendPane(Control::Text8, soak::ReadPaneLines(w.PaneCap() - w.PaneCap() / 16));
   const std::string log = LogFileName(options.port);
   const double start = NowMs();
   const double end = start + options.seconds * 1e3;
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
   QObject::connect(w.TMRComm, &QTimer::timeout, [&] {
     if (NowMs() < end) recorder.Tick(NowMs());
     recorder.Pane(static_cast<std::size_t>(w.Text2->document()->characterCount() - 1));
+    recorder.ReadPane(static_cast<std::size_t>(w.Text8->document()->characterCount() - 1));
   });
 
   double nextClick = start;
@@ -79,6 +81,7 @@ int main(int argc, char** argv) {
     if (now < end && now >= nextClick) {
       w.Command3->click();
       recorder.Click();
+      recorder.ReadPane(static_cast<std::size_t>(w.Text8->document()->characterCount() - 1));
       nextClick += options.clickSeconds * 1e3;
     }
     const std::uintmax_t bytes = soak::FileBytes(log);

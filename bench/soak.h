@@ -1,10 +1,11 @@
 // The bookkeeping of a soak run, the same for the Qt and the Win32 driver:
 // the gap between ticks, and one sample line every few seconds that
 // scripts/soak reads:
-//   sample SECONDS RESIDENT_KB TEXT2_UNITS LOG_BYTES LONGEST_GAP_MS TICKS CLICKS TRIMS
+//   sample SECONDS RESIDENT_KB TEXT2_UNITS LOG_BYTES LONGEST_GAP_MS TICKS CLICKS TRIMS TEXT8_UNITS TEXT8_TRIMS
 // LONGEST_GAP_MS is the longest pause between two ticks since the previous
 // sample; TRIMS counts the ticks after which Text2 was shorter than before
-// (the pane at its cap let go of its oldest lines). No toolkit here.
+// (the pane at its cap let go of its oldest lines), TEXT8_TRIMS the same for
+// the read pane, which the clicks and their replies fill. No toolkit here.
 #pragma once
 
 #include <algorithm>
@@ -24,15 +25,31 @@ struct Options {
   double clickSeconds = 1;   // one request click this often
 };
 
-// soak PORT SECONDS [SAMPLE_SECONDS]; false (usage printed) on bad arguments.
+// soak PORT SECONDS [SAMPLE_SECONDS [CLICK_SECONDS]]; false (usage printed)
+// on bad arguments.
 inline bool ParseArgs(int argc, char** argv, Options& o) {
   if (argc < 3 || (o.seconds = std::atof(argv[2])) <= 0) {
-    std::fprintf(stderr, "usage: %s PORT SECONDS [SAMPLE_SECONDS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s PORT SECONDS [SAMPLE_SECONDS [CLICK_SECONDS]]\n", argv[0]);
     return false;
   }
   o.port = argv[1];
   if (argc > 3) o.sampleSeconds = std::max(0.1, std::atof(argv[3]));
+  if (argc > 4) o.clickSeconds = std::max(0.05, std::atof(argv[4]));
   return true;
+}
+
+// Lines as a click leaves them in the read pane, about `units` UTF-16 units
+// of them (every character here is one unit). The drivers start with the read
+// pane this full, as after hours of clicks: at one click a second it would
+// take the whole run to fill, and memory would grow with it.
+inline std::string ReadPaneLines(std::size_t units) {
+  const std::string line = "\r\nОтправка пакета:   01 03 00 00 00 01 84 0A ";
+  // Characters, not bytes: every byte but a UTF-8 continuation starts one.
+  const auto lineUnits = static_cast<std::size_t>(
+      std::count_if(line.begin(), line.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  std::string lines;
+  for (std::size_t n = 0; n + lineUnits <= units; n += lineUnits) lines += line;
+  return lines;
 }
 
 inline std::uintmax_t FileBytes(const std::string& path) {
@@ -51,22 +68,25 @@ class Recorder {
     ++ticks_;
   }
   void Click() { ++clicks_; }
-  // Text2's length after a tick.
-  void Pane(std::size_t units) {
-    if (units < paneUnits_) ++trims_;
-    paneUnits_ = units;
-  }
+  // Text2's and Text8's lengths after a tick or a click.
+  void Pane(std::size_t units) { Track(units, paneUnits_, trims_); }
+  void ReadPane(std::size_t units) { Track(units, text8Units_, text8Trims_); }
   bool SampleDue(double nowMs) const { return nowMs >= nextSample_; }
 
   void Sample(double nowMs, double sampleSeconds, long residentKb, std::size_t text2Units, std::uintmax_t logBytes) {
-    std::printf("sample %.1f %ld %zu %ju %.1f %lu %lu %lu\n", (nowMs - start_) / 1e3, residentKb, text2Units, logBytes,
-                gap_, ticks_, clicks_, trims_);
+    std::printf("sample %.1f %ld %zu %ju %.1f %lu %lu %lu %zu %lu\n", (nowMs - start_) / 1e3, residentKb, text2Units,
+                logBytes, gap_, ticks_, clicks_, trims_, text8Units_, text8Trims_);
     std::fflush(stdout);
     gap_ = 0;
     nextSample_ = nowMs + sampleSeconds * 1e3;
   }
 
  private:
+  static void Track(std::size_t units, std::size_t& last, unsigned long& trims) {
+    if (units < last) ++trims;
+    last = units;
+  }
+
   double start_;
   double nextSample_;
   double lastTick_ = 0;
@@ -75,6 +95,8 @@ class Recorder {
   unsigned long clicks_ = 0;
   unsigned long trims_ = 0;
   std::size_t paneUnits_ = 0;
+  unsigned long text8Trims_ = 0;
+  std::size_t text8Units_ = 0;
 };
 
 }  // namespace rilvano::soak

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
                   if (NowMs() < end) recorder.Tick(NowMs());
                   form.TMRComm_Timer();
                   recorder.Pane(PaneUnits(view.Handle(Control::Text2)));
+                  recorder.ReadPane(PaneUnits(view.Handle(Control::Text8)));
                 },
                 [&] { form.Form_Unload(); }});
   view.Show(SW_SHOWNORMAL);
@@ -61,6 +62,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("pane-cap %zu\n", view.PaneLimit());
+  // In pieces, as the clicks would have added it.
+  const std::string lines = rilvano::soak::ReadPaneLines(view.PaneLimit() - view.PaneLimit() / 16);
+  for (std::size_t at = 0; at < lines.size();) {
+    std::size_t next = std::min(lines.size(), at + 4096);
+    while (next < lines.size() && lines[next] != '\r') ++next;
+    form.AppendPane(Control::Text8, lines.substr(at, next - at));
+    at = next;
+  }
   const std::string log = rilvano::LogFileName(options.port);
   double nextClick = start;
   double nextLook = start;
@@ -86,6 +95,7 @@ int main(int argc, char** argv) {
     if (now < end && now >= nextClick) {
       click(Control::Command3);
       recorder.Click();
+      recorder.ReadPane(PaneUnits(view.Handle(Control::Text8)));
       nextClick += options.clickSeconds * 1e3;
     }
     const std::uintmax_t bytes = rilvano::soak::FileBytes(log);
