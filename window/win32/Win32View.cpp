@@ -222,11 +222,13 @@ void Win32View::SetPaneLimit(std::size_t units) {
   }
 }
 
-// Plain text, no undo copy of megabytes, and the limit raised from 32 K.
+// Plain text, an undo of one step only (no copy of megabytes), and the limit
+// raised from 32 K. Not none: with undo off, Wine's rich edit never frees the
+// line end of a line it deletes, so a full pane leaked with every trim.
 void Win32View::SetUpPane(HWND pane, bool wraps) {
   if (richPanes_) {
     SendMessageW(pane, EM_SETTEXTMODE, TM_PLAINTEXT | TM_SINGLELEVELUNDO, 0);
-    SendMessageW(pane, EM_SETUNDOLIMIT, 0, 0);
+    SendMessageW(pane, EM_SETUNDOLIMIT, 1, 0);
     SendMessageW(pane, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(paneLimit_));
     // No wrapping is a line width of 1 to a rich edit.
     SendMessageW(pane, EM_SETTARGETDEVICE, 0, wraps ? 0 : 1);
