@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace rilvano::sim {
 
@@ -31,6 +32,28 @@ bool ParseDouble(const std::string& text, double min, double max, double& out) {
 }
 
 constexpr unsigned kMaxText = 250 - 2;  // byte count, id, run indicator in a 255-byte frame
+
+// Options that only make sense beside another one; the first misfit, or "".
+std::string LineConflict(const std::set<std::string>& given, const Options& o) {
+  const auto has = [&](const char* name) { return given.count(name) != 0; };
+  static const char* const kAdapter[] = {"--adapter", "--echo", "--burst-bytes", "--burst-ms", "--jitter", "--seed"};
+  if (has("--device")) {
+    // A real port is paced by its UART and heard through a real adapter.
+    for (const char* name : {"--line", "--link", "--adapter", "--echo", "--burst-bytes", "--burst-ms", "--jitter",
+                             "--seed"}) {
+      if (has(name)) return std::string(name) + " does not apply to a real port (--device)";
+    }
+    return {};
+  }
+  for (const char* name : kAdapter) {
+    if (has(name) && !o.line) return std::string(name) + " needs --line";
+  }
+  for (const char* name : {"--burst-bytes", "--burst-ms", "--jitter", "--seed"}) {
+    if (has(name) && !o.burst) return std::string(name) + " needs --adapter burst";
+  }
+  if (has("--baud") && !o.line) return "--baud needs --line or --device";
+  return {};
+}
 
 }  // namespace
 
@@ -122,7 +145,27 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
        }},
       {"--record", [&](const std::string& v) { o.record = v; return !v.empty(); }},
       {"--stream-seconds", [&](const std::string& v) { return ParseDouble(v, 0.001, 1e9, o.streamSeconds); }},
+      {"--baud", [&](const std::string& v) { return ParseUnsigned(v, 50, 4000000, o.baud); }},
+      {"--adapter",
+       [&](const std::string& v) {
+         o.burst = v == "burst";
+         return v == "burst" || v == "uart";
+       }},
+      {"--burst-bytes", [&](const std::string& v) { return ParseUnsigned(v, 1, 4096, o.burstBytes); }},
+      {"--burst-ms", [&](const std::string& v) { return ParseDouble(v, 0.1, 10000, o.burstMs); }},
+      {"--jitter", [&](const std::string& v) { return ParseDouble(v, 0, 10000, o.jitterMs); }},
+      {"--seed",
+       [&](const std::string& v) {
+         unsigned seed = 0;
+         const bool ok = ParseUnsigned(v, 0, 0xFFFFFFFFUL, seed);
+         o.seed = seed;
+         return ok;
+       }},
+      {"--device", [&](const std::string& v) { o.device = v; return !v.empty(); }},
   };
+
+  std::set<std::string> given;
+  const std::map<std::string, bool*> flags = {{"--verbose", &o.verbose}, {"--line", &o.line}, {"--echo", &o.echo}};
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
@@ -135,8 +178,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
       help = true;
       return std::nullopt;
     }
-    if (name == "--verbose" && !value) {
-      o.verbose = true;
+    if (const auto flag = flags.find(name); flag != flags.end() && !value) {
+      *flag->second = true;
+      given.insert(name);
       continue;
     }
     const auto it = valued.find(name);
@@ -155,6 +199,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
       error = "bad value '" + *value + "' for " + name + " (see --help)";
       return std::nullopt;
     }
+    given.insert(name);
+  }
+  if (const std::string why = LineConflict(given, o); !why.empty()) {
+    error = why;
+    return std::nullopt;
   }
   for (const auto& [r, v] : presets) {
     if (r >= o.registerCount) {
