@@ -22,6 +22,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/files.h"
 #include "tests/support/pty.h"
+#include "serial/baud_linux.h"
 
 namespace rilvano::e2e {
 namespace {
@@ -30,16 +31,17 @@ using Clock = std::chrono::steady_clock;
 
 using test::Sealed;
 
-// A bare master: opens the slave side raw, writes a frame, collects what
-// comes back with the arrival time of every chunk.
+// A bare master: opens the slave side raw (at `speed` when given), writes a
+// frame, collects what comes back with the arrival time of every chunk.
 class Master {
  public:
-  explicit Master(const std::string& device) {
+  explicit Master(const std::string& device, speed_t speed = B0) {
     fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) throw std::runtime_error("open " + device);
     termios tio{};
     ::tcgetattr(fd_, &tio);
     ::cfmakeraw(&tio);
+    if (speed != B0) ::cfsetspeed(&tio, speed);
     ::tcsetattr(fd_, TCSANOW, &tio);
   }
   ~Master() { ::close(fd_); }
@@ -129,6 +131,120 @@ TEST(SimProcess, DelayAndSplitPauseShapeTheReply) {
     EXPECT_EQ(HexList(chunks[1].bytes), HexList(Sealed({1, 3, 2, 0, 0}).substr(2)));
     EXPECT_GE(chunks[1].atMs - chunks[0].atMs, 180);
   }
+}
+
+// The line model as a master sees it: lower bounds on time that an ideal
+// wire would fail (the request itself takes 8 characters, each 10 bits),
+// with the upper side left open for loaded machines.
+const ByteString kRead8 = Sealed({1, 3, 0, 0, 0, 8});
+const ByteString kReply8 = Sealed({1, 3, 16, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7});
+
+struct TimedCase {
+  const char* name;
+  std::vector<std::string> options;
+  speed_t speed;        // the master's rate
+  ByteString expected;  // all that comes back to kRead8
+  double minFirstMs;    // the first byte comes no sooner
+  double minSpanMs;     // from the first chunk to the last
+  std::size_t maxChunk = 0;  // no read gets more (0: any)
+  double minGapMs = 0;       // between two chunks
+};
+
+void PrintTo(const TimedCase& c, std::ostream* os) { *os << c.name; }
+
+class SimTimedLine : public ::testing::TestWithParam<TimedCase> {};
+
+TEST_P(SimTimedLine, WhatComesBackAndWhen) {
+  const TimedCase& c = GetParam();
+  Simulator sim(c.options);
+  Master master(sim.Device(), c.speed);
+  const auto chunks = master.Ask(kRead8, 2000, 400);
+  std::string all;
+  for (const auto& chunk : chunks) all += chunk.bytes;
+  EXPECT_EQ(HexList(all), HexList(c.expected));
+  if (chunks.empty()) return;
+  EXPECT_GE(chunks.front().atMs, c.minFirstMs);
+  EXPECT_GE(chunks.back().atMs - chunks.front().atMs, c.minSpanMs);
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    if (c.maxChunk != 0) {
+      EXPECT_LE(chunks[i].bytes.size(), c.maxChunk) << "chunk " << i;
+    }
+    if (i > 0) {
+      EXPECT_GE(chunks[i].atMs - chunks[i - 1].atMs, c.minGapMs) << "chunk " << i;
+    }
+  }
+}
+
+constexpr double kChar9600 = 10000.0 / 9600;
+
+INSTANTIATE_TEST_SUITE_P(
+    Line, SimTimedLine,
+    ::testing::Values(
+        // Request on the line, the 5 ms gap, then 21 characters.
+        TimedCase{"Paced9600", {"--line"}, B9600, kReply8, 14 * kChar9600 - 0.5, 20 * kChar9600 - 1},
+        TimedCase{"Paced1200", {"--line", "--baud", "1200"}, B1200, kReply8, 9 * 8 * kChar9600 + 4,
+                  20 * 8 * kChar9600 - 2},
+        // The turnaround counts from the end of the request on the line, not
+        // from the moment the pty handed it over.
+        TimedCase{"TurnaroundFromTheRequestsEnd", {"--line", "--delay", "100"}, B9600, kReply8,
+                  9 * kChar9600 + 100 - 0.5, 0},
+        TimedCase{"AnotherRateIsNotAnswered", {"--line"}, B19200, "", 0, 0},
+        TimedCase{"EchoAloneAtAnotherRate", {"--line", "--echo", "--baud", "19200"}, B9600, kRead8, kChar9600 - 0.5,
+                  7 * kChar9600 - 1},
+        TimedCase{"EchoThenReply", {"--line", "--echo"}, B9600, kRead8 + kReply8, kChar9600 - 0.5,
+                  (8 + 21 - 1) * kChar9600 + 5 - 1},
+        // Bursts of at most 8, never closer than 8 characters (16.7 ms) or
+        // the 50 ms timer; the last 8 of the 21 bytes come 13 characters
+        // after the eighth.
+        TimedCase{"Bursts", {"--line", "--adapter", "burst", "--burst-bytes", "8", "--burst-ms", "50", "--baud", "4800"},
+                  B4800, kReply8, 14 * 2 * kChar9600 - 0.5, 13 * 2 * kChar9600 - 1, 8, 12}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SimProcess, AStreamOnTheLineGoesAtTheLinesPace) {
+  Simulator sim({"--line", "--stream", "max", "--stream-seconds", "0.3"});
+  Master master(sim.Device(), B9600);
+  const std::string all = master.AskBytes(Sealed({1, 3, 0, 0, 0, 1}), 3000);
+  const ByteString reply = Sealed({1, 3, 2, 0, 0});
+  ASSERT_GE(all.size(), reply.size());
+  EXPECT_EQ(HexList(all.substr(0, reply.size())), HexList(reply));
+  const std::string stream = all.substr(reply.size());
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i < stream.size(); ++i) breaks += ByteAt(stream, i) != (i & 0xFF);
+  EXPECT_EQ(breaks, 0U);
+  const auto done = sim.Process().Line(5000);
+  ASSERT_TRUE(done.has_value());
+  ASSERT_EQ(done->rfind("stream done: ", 0), 0U) << *done;
+  EXPECT_EQ(std::stoul(done->substr(13)), stream.size());
+  // 960 characters a second, and the stream hands over 10 ms ahead at most.
+  EXPECT_LE(stream.size(), 300U);
+  EXPECT_GE(stream.size(), 100U);
+}
+
+// --device: the test's pseudo-terminal stands in for a serial port; its
+// master end plays the Modbus master and reads the settings the device got.
+TEST(SimProcess, ServesADeviceRaw8N1AtItsRateAloneUntilItGoes) {
+  test::PtyPair line;
+  ::fcntl(line.MasterFd(), F_SETFD, FD_CLOEXEC);  // else the simulator would hold our end open too
+  Child sim({RILVANO_SIM_PATH, "--device", line.Path(), "--baud", "12345"});
+  ASSERT_EQ(sim.Line(), "device: " + line.Path());
+  termios t{};
+  ASSERT_EQ(::tcgetattr(line.MasterFd(), &t), 0);
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U);
+  EXPECT_EQ(t.c_oflag & OPOST, 0U);
+  EXPECT_EQ(comm::ArbitraryBaud(line.MasterFd()), 12345U);  // a rate off the standard list
+
+  line.Send(Sealed({1, 6, 0, 2, 0x12, 0x34}));
+  EXPECT_EQ(HexList(line.Receive()), HexList(Sealed({1, 6, 0, 2, 0x12, 0x34})));
+  line.Send(Sealed({1, 3, 0, 2, 0, 1}));
+  EXPECT_EQ(HexList(line.Receive()), HexList(Sealed({1, 3, 2, 0x12, 0x34})));
+
+  const auto [code, out] = RunToEnd({RILVANO_SIM_PATH, "--device", line.Path()});
+  EXPECT_EQ(code, 1) << "a second program on the same device";
+  EXPECT_EQ(out, "");
+
+  line.CloseMaster();
+  EXPECT_EQ(sim.Wait(5000), std::optional<int>(1)) << "the device went away";
 }
 
 TEST(SimProcess, FaultCountersRunOverReplies) {
