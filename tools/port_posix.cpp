@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -222,6 +223,9 @@ class DevicePort final : public FdPort {
 
 std::unique_ptr<Port> OpenPort(const Options& options, std::string& error) {
   const sigset_t waitMask = CatchStopSignals();
+  // A timed line stands in for hardware, whose pace no load on the computer
+  // changes: a better place in the queue for the CPU where that is allowed.
+  if (options.line) setpriority(PRIO_PROCESS, 0, -10);
   if (!options.device.empty()) return DevicePort::Open(options, waitMask, error);
   return PtyPort::Open(options, waitMask, error);
 }
