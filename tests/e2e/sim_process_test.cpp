@@ -159,7 +159,7 @@ TEST_P(SimTimedLine, WhatComesBackAndWhen) {
   const TimedCase& c = GetParam();
   Simulator sim(c.options);
   Master master(sim.Device(), c.speed);
-  const auto chunks = master.Ask(kRead8, 2000, 400);
+  const auto chunks = master.Ask(kRead8, 1000, 400);
   std::string all;
   for (const auto& chunk : chunks) all += chunk.bytes;
   EXPECT_EQ(HexList(all), HexList(c.expected));
