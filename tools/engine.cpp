@@ -87,6 +87,7 @@ void Engine::Stream(double now) {
   std::size_t room = kStreamChunk;
   if (options_.line) {
     if (line_.SlaveFreeMs() > now + kTopUpMs) return;  // the line is still busy
+    if (outbox_.size() >= kStreamChunk) return;         // the master is not reading
     room = std::max<std::size_t>(1, static_cast<std::size_t>(kStreamPieceMs / line_.SlaveCharMs()));
   } else if (!outbox_.empty() || line_.NextMs()) {
     return;  // replies go between stream chunks
