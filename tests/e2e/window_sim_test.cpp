@@ -232,7 +232,8 @@ class WindowOnTheLine : public WindowAgainstSim, public ::testing::WithParamInte
   // A half-duplex adapter hands the request back before the reply: one
   // packet holding both, decoded by the request's own bytes. A read shows a
   // length of 0 and a bad CRC; a write's echo of itself reads like the
-  // slave's confirmation; the 0x11 request is a raw block as ever.
+  // slave's confirmation, even when the slave refused it; the 0x11 request
+  // is a raw block as ever.
   static void Echoed(QtView& w, Transcript& t) {
     w.Text7->setText("0");
     w.Text9->setText("1");
@@ -244,6 +245,14 @@ class WindowOnTheLine : public WindowAgainstSim, public ::testing::WithParamInte
     w.Text5->setText("1000");
     t.Answered(t.write, kWrite5, kWrite5 + kWrite5, kWrite5Echo);
     ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(kWrite5Echo + "\r\n"))) << QtView::PaneText(w.Text6);
+
+    w.Text4->setText("200");  // past the last of 125 registers: exception 02
+    w.Text5->setText("1");
+    const ByteString refused = Sealed({1, 6, 0, 200, 0, 1});
+    const std::string refusedShown =
+        "\r\nПринят ответ: Адрес ячейки= 200 Данные= 1 CRC=" + HexList(refused.substr(6)).substr(0, 5);
+    t.Answered(t.write, refused, refused + Sealed({1, 0x86, 2}), refusedShown);
+    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(refusedShown + "\r\n"))) << QtView::PaneText(w.Text6);
 
     const ByteString r6 = Sealed({1, 0x11, 13, 1, 0xFF, 'R', 'I', 'L', 'V', 'A', 'N', 'O', '-', 'S', 'I', 'M'});
     t.info += kSentHead + HexList(kInfo) + "\r\n\r\n" + RawText(kInfo + r6);
