@@ -44,7 +44,8 @@ class WindowAgainstSim : public WindowE2E {
     for (int k = 1; k < 8; ++k) decoded += "#= " + std::to_string(k) + " Данные= " + std::to_string(k) + "\r\n";
     decoded += " CRC=" + HexList(reply.substr(19)).substr(0, 5) + " Good\r\n";
     t.Answered(t.read, Sealed({1, 3, 0, 0, 0, 8}), reply, decoded);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(decoded + "\r\n"))) << QtView::PaneText(w.Text8) << QtView::PaneText(w.Text2);
+    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(decoded + "\r\n")))
+        << QtView::PaneText(w.Text8) << QtView::PaneText(w.Text2);
   }
 
   // Numeric write: register 5, value 1000.
