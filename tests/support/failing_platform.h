@@ -20,9 +20,17 @@ namespace rilvano::test {
 class FailingPlatform : public FakePlatform {
  public:
   static constexpr const char* kReason = "сбой драйвера порта";
+  // What the box says when the exception is no std::exception and has no
+  // text to give.
+  static constexpr const char* kNoReason = "причина неизвестна";
   bool broken = false;
+  // Broken, it throws something that is no std::exception, as C code or
+  // another library may.
+  bool foreign = false;
+  struct Foreign {};
 
   bool FlushFileBuffers(comm::Handle h) override {
+    if (broken && foreign) throw Foreign{};
     if (broken) throw std::runtime_error(kReason);
     return FakePlatform::FlushFileBuffers(h);
   }

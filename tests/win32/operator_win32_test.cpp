@@ -252,6 +252,14 @@ TEST_F(Win32Program, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureSt
          platform.broken = true;
        },
        FailingPlatform::kReason, LogBeforeTheFailure()},
+      {"a tick fails with no std::exception", nullptr,
+       [](HWND window, FailingPlatform& platform) {
+         Operator::Click(window, C::BTNOpenCom);
+         Operator::Click(window, C::Command3);
+         platform.foreign = true;
+         platform.broken = true;
+       },
+       FailingPlatform::kNoReason, LogBeforeTheFailure()},
       // The window is gone when the failure is thrown: the box has none to
       // stand over, and the quit the closing posted must not end it unseen.
       {"closing fails", nullptr,
@@ -267,7 +275,7 @@ TEST_F(Win32Program, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureSt
     SCOPED_TRACE(row.what);
     std::filesystem::remove("Rilvano_log_COM3.txt");
     const NoBoxHandler real;
-    platform.broken = false;
+    platform.broken = platform.foreign = false;
     platform.onClose = nullptr;
     Operator::Platform() = &platform;
     Operator::Current() = row.steps;

@@ -39,6 +39,7 @@ TEST_F(QtProgram, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureStatu
   struct Row {
     const char* what;
     void (*steps)(QtView& window, test::FailingPlatform& platform);
+    std::string reason;
     std::string log;
   };
   const Row rows[] = {
@@ -48,20 +49,28 @@ TEST_F(QtProgram, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureStatu
          window.Command3->click();
          platform.broken = true;
        },
-       test::LogBeforeTheFailure()},
+       test::FailingPlatform::kReason, test::LogBeforeTheFailure()},
+      {"a tick fails with no std::exception",
+       [](QtView& window, test::FailingPlatform& platform) {
+         window.BTNOpenCom->click();
+         window.Command3->click();
+         platform.foreign = true;
+         platform.broken = true;
+       },
+       test::FailingPlatform::kNoReason, test::LogBeforeTheFailure()},
       {"closing fails",
        [](QtView& window, test::FailingPlatform& platform) {
          window.BTNOpenCom->click();
          platform.onClose = [] { throw std::runtime_error(test::FailingPlatform::kReason); };
          window.close();
        },
-       "DATE\r\nSTART Rilvano V3.0\r\n\r\n"},
+       test::FailingPlatform::kReason, "DATE\r\nSTART Rilvano V3.0\r\n\r\n"},
   };
   const fs::path log = Dir() / "Rilvano_log_COM3.txt";
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove(log);
-    platform.broken = false;
+    platform.broken = platform.foreign = false;
     platform.onClose = nullptr;
     std::vector<BoxMessage> shown;
     bool operated = false;
@@ -109,8 +118,7 @@ TEST_F(QtProgram, AnUnexpectedFailureShowsWhyKeepsTheLogAndEndsWithAFailureStatu
     ASSERT_EQ(shown.size(), 1u) << "the program ended without a word";
     EXPECT_EQ(shown[0].title, "Rilvano");
     EXPECT_EQ(shown[0].icon, BoxIcon::Critical);
-    EXPECT_NE(shown[0].text.find(std::string("Непредвиденная ошибка: ") + test::FailingPlatform::kReason),
-              std::string::npos)
+    EXPECT_NE(shown[0].text.find("Непредвиденная ошибка: " + row.reason), std::string::npos)
         << shown[0].text;
     EXPECT_EQ(test::MaskedLog(logUnderTheBox), row.log);
     EXPECT_FALSE(heldUnderTheBox) << "the log is still open while the box is up";

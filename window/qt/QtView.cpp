@@ -24,10 +24,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <string_view>
 #include <type_traits>
@@ -35,6 +31,7 @@
 #include "form/failure.h"
 #include "form/pane_cap.h"
 #include "window/qt/Lamp.h"
+#include "window/qt/large_buffers.h"
 #include "window/qt/timetext.h"
 
 namespace rilvano {
@@ -64,18 +61,6 @@ QString PaneQText(const std::string& utf8) {
 
 std::u16string_view Units16(const QString& text) {
   return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
-}
-
-// A full pane's text lives in buffers of megabytes that Qt replaces as the
-// pane trims. glibc's adaptive threshold moves such buffers from their own
-// mappings into the heap, where a freed one keeps its pages: on a busy line
-// resident memory climbed by each replaced buffer, 35 MB in five minutes.
-// Mapped, a buffer's memory goes back when it is freed.
-void KeepLargeBuffersMapped() {
-#if defined(__GLIBC__)
-  static const bool done = mallopt(M_MMAP_THRESHOLD, 256 * 1024) != 0;
-  (void)done;
-#endif
 }
 
 }  // namespace
