@@ -1,7 +1,7 @@
 // The line end the simulator serves, as its loop sees it. One backend per
 // platform supplies OpenPort: port_posix.cpp (a pseudo-terminal, or a serial
-// device with --device). The loop itself (engine.cpp) needs nothing else of
-// the operating system.
+// device with --device), port_win32.cpp (a COM port with --device). The loop
+// itself (engine.cpp) needs nothing else of the operating system.
 #pragma once
 
 #include <cstddef>
