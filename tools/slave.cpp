@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace rilvano::sim {
 
@@ -32,6 +33,31 @@ bool ParseDouble(const std::string& text, double min, double max, double& out) {
 
 constexpr unsigned kMaxText = 250 - 2;  // byte count, id, run indicator in a 255-byte frame
 
+// Options that only make sense beside another one; the first misfit, or "".
+std::string LineConflict(const std::set<std::string>& given, const Options& o) {
+  const auto has = [&](const std::string& name) { return given.count(name) != 0; };
+  const std::vector<std::string> burst = {"--burst-bytes", "--burst-ms", "--jitter", "--seed"};
+  std::vector<std::string> adapter = {"--adapter", "--echo"};
+  adapter.insert(adapter.end(), burst.begin(), burst.end());
+  if (has("--device")) {
+    // A real port is paced by its UART and heard through a real adapter.
+    std::vector<std::string> pty = {"--line", "--link"};
+    pty.insert(pty.end(), adapter.begin(), adapter.end());
+    for (const auto& name : pty) {
+      if (has(name)) return name + " does not apply to a real port (--device)";
+    }
+    return {};
+  }
+  for (const auto& name : adapter) {
+    if (has(name) && !o.line) return name + " needs --line";
+  }
+  for (const auto& name : burst) {
+    if (has(name) && !o.burst) return name + " needs --adapter burst";
+  }
+  if (has("--baud") && !o.line) return "--baud needs --line or --device";
+  return {};
+}
+
 }  // namespace
 
 std::string UsageText() {
@@ -39,7 +65,8 @@ std::string UsageText() {
       "Usage: rilvano-sim [options]\n"
       "A Modbus RTU slave on a pseudo-terminal. Prints the device path and the port\n"
       "name to type into the window, then answers until interrupted (Ctrl+C).\n"
-      "Masters may open and close the port as often as they like.\n"
+      "Masters may open and close the port as often as they like. With --device it\n"
+      "serves a serial device instead.\n"
       "\n"
       "It answers function 03 (read holding registers; beyond the last register:\n"
       "exception 02), 06 (write single register: stores and echoes), 0x11 (report\n"
@@ -73,14 +100,44 @@ std::string UsageText() {
       "                       full (replies still go between stream chunks)\n"
       "  --stream-seconds S   stop the stream after S seconds (default: never)\n"
       "  --record FILE        write every byte sent on the line, replies and stream\n"
-      "                       in the order sent, to FILE\n"
+      "                       in the order sent (with --echo, the echo too), to FILE\n"
+      "\n"
+      "Line (pseudo-terminal only; all off by default, a pty hands bytes over at once):\n"
+      "  --line               time the line: every byte takes 10 bits (8N1) at the rate\n"
+      "                       the master set on its port, requests too; --delay then\n"
+      "                       counts from the end of the request's last byte, and is\n"
+      "                       at least --gap; a --stream goes on the line as well;\n"
+      "                       as root, the simulator takes a higher CPU priority\n"
+      "  --baud RATE          the slave's rate (default 9600); a master at another rate\n"
+      "                       (off by more than 2%) is heard as noise and not answered\n"
+      "  --adapter uart       the master's adapter hands bytes over as they come off\n"
+      "                       the line (default)\n"
+      "  --adapter burst      it hands them over in bursts: when --burst-bytes are\n"
+      "                       held, or when its latency timer runs out with bytes\n"
+      "                       held; the timer restarts at every handover, empty ones\n"
+      "                       too, so it ticks every --burst-ms while bytes trickle\n"
+      "  --burst-bytes N      bytes that make a burst, 1-4096 (default 62)\n"
+      "  --burst-ms MS        the latency timer (default 16)\n"
+      "  --jitter MS          each burst reaches the master a random 0..MS later\n"
+      "                       (default 0); bursts keep their order\n"
+      "  --seed N             seed of that randomness (default 1), so a run repeats\n"
+      "  --echo               a half-duplex RS-485 adapter: the master's own request\n"
+      "                       comes back, paced at its rate and through the adapter,\n"
+      "                       before the reply\n"
+      "\n"
+      "Real port:\n"
+      "  --device PATH        serve the serial device PATH: raw 8N1 at --baud (any rate\n"
+      "                       the driver takes), locked against other programs; its\n"
+      "                       UART paces the line. --line, the adapter options and\n"
+      "                       --link do not apply\n"
       "\n"
       "Other:\n"
       "  --verbose            print every frame received and sent to stderr\n"
       "  --help               this text\n"
       "\n"
-      "Output: \"device: PATH\" and \"port: NAME\" on stdout; at exit, when a stream\n"
-      "ran, \"streamed: N bytes\" on stdout. Bad options: a message and exit code 2.\n";
+      "Output: \"device: PATH\" and \"port: NAME\" on stdout (with --device only the\n"
+      "first); at exit, when a stream ran, \"streamed: N bytes\" on stdout. Bad options:\n"
+      "a message and exit code 2; a device that cannot be opened or goes away: 1.\n";
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error, bool& help) {
@@ -122,7 +179,27 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
        }},
       {"--record", [&](const std::string& v) { o.record = v; return !v.empty(); }},
       {"--stream-seconds", [&](const std::string& v) { return ParseDouble(v, 0.001, 1e9, o.streamSeconds); }},
+      {"--baud", [&](const std::string& v) { return ParseUnsigned(v, 50, 4000000, o.baud); }},
+      {"--adapter",
+       [&](const std::string& v) {
+         o.burst = v == "burst";
+         return v == "burst" || v == "uart";
+       }},
+      {"--burst-bytes", [&](const std::string& v) { return ParseUnsigned(v, 1, 4096, o.burstBytes); }},
+      {"--burst-ms", [&](const std::string& v) { return ParseDouble(v, 0.1, 10000, o.burstMs); }},
+      {"--jitter", [&](const std::string& v) { return ParseDouble(v, 0, 10000, o.jitterMs); }},
+      {"--seed",
+       [&](const std::string& v) {
+         unsigned seed = 0;
+         const bool ok = ParseUnsigned(v, 0, 0xFFFFFFFFUL, seed);
+         o.seed = seed;
+         return ok;
+       }},
+      {"--device", [&](const std::string& v) { o.device = v; return !v.empty(); }},
   };
+
+  std::set<std::string> given;
+  const std::map<std::string, bool*> flags = {{"--verbose", &o.verbose}, {"--line", &o.line}, {"--echo", &o.echo}};
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
@@ -135,8 +212,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
       help = true;
       return std::nullopt;
     }
-    if (name == "--verbose" && !value) {
-      o.verbose = true;
+    if (const auto flag = flags.find(name); flag != flags.end() && !value) {
+      *flag->second = true;
+      given.insert(name);
       continue;
     }
     const auto it = valued.find(name);
@@ -155,6 +233,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
       error = "bad value '" + *value + "' for " + name + " (see --help)";
       return std::nullopt;
     }
+    given.insert(name);
+  }
+  if (const std::string why = LineConflict(given, o); !why.empty()) {
+    error = why;
+    return std::nullopt;
   }
   for (const auto& [r, v] : presets) {
     if (r >= o.registerCount) {

@@ -1,6 +1,6 @@
 // The simulated slave: what it answers to a complete request frame, and the
-// faults it can be told to inject. Pure logic; the pseudo-terminal and the
-// timing live in sim.cpp.
+// faults it can be told to inject. Pure logic; the line's timing lives in
+// line.h, the loop in engine.h, the terminal in the port backends.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,17 @@ struct Options {
   std::string record;                 // file that gets every byte sent
   double gapMs = 5;                   // silence that ends a request frame
   bool verbose = false;
+
+  // The line model (pseudo-terminal only) and a real port.
+  bool line = false;                  // time every byte as a serial line would
+  unsigned baud = 9600;               // the slave's rate; with --device, the port's
+  bool burst = false;                 // adapter hands bytes over in bursts, not as they come
+  unsigned burstBytes = 62;           // a burst goes when this many wait ...
+  double burstMs = 16;                // ... or when the latency timer runs out
+  double jitterMs = 0;                // random 0..jitter added to each burst
+  std::uint32_t seed = 1;             // of that randomness
+  bool echo = false;                  // the adapter returns the master's own bytes
+  std::string device;                 // serve this serial device instead of a pty
 };
 
 // Parses argv (without argv[0]). On an error, returns nullopt and sets

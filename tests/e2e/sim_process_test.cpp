@@ -22,6 +22,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/files.h"
 #include "tests/support/pty.h"
+#include "serial/baud_linux.h"
 
 namespace rilvano::e2e {
 namespace {
@@ -30,16 +31,17 @@ using Clock = std::chrono::steady_clock;
 
 using test::Sealed;
 
-// A bare master: opens the slave side raw, writes a frame, collects what
-// comes back with the arrival time of every chunk.
+// A bare master: opens the slave side raw (at `speed` when given), writes a
+// frame, collects what comes back with the arrival time of every chunk.
 class Master {
  public:
-  explicit Master(const std::string& device) {
+  explicit Master(const std::string& device, speed_t speed = B0) {
     fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) throw std::runtime_error("open " + device);
     termios tio{};
     ::tcgetattr(fd_, &tio);
     ::cfmakeraw(&tio);
+    if (speed != B0) ::cfsetspeed(&tio, speed);
     ::tcsetattr(fd_, TCSANOW, &tio);
   }
   ~Master() { ::close(fd_); }
@@ -54,10 +56,11 @@ class Master {
   // Collects until `quietMs` pass without a byte after the first one, or
   // `timeoutMs` with nothing.
   std::vector<Chunk> Ask(const std::string& frame, int timeoutMs = 3000, int quietMs = 400) {
+    // Before the write: on a loaded machine times may come out late, never early.
+    const auto start = Clock::now();
     if (!frame.empty() && ::write(fd_, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) {
       throw std::runtime_error("write");
     }
-    const auto start = Clock::now();
     std::vector<Chunk> chunks;
     for (;;) {
       pollfd p{fd_, POLLIN, 0};
@@ -131,6 +134,128 @@ TEST(SimProcess, DelayAndSplitPauseShapeTheReply) {
   }
 }
 
+// The line model as a master sees it: bytes can come late on a loaded
+// machine, never early, so the checks are lower bounds that an ideal wire
+// would fail (the request itself takes 8 characters, each 10 bits).
+const ByteString kRead8 = Sealed({1, 3, 0, 0, 0, 8});
+const ByteString kReply8 = Sealed({1, 3, 16, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7});
+
+struct TimedCase {
+  const char* name;
+  std::vector<std::string> options;
+  speed_t speed;        // the master's rate
+  ByteString expected;  // all that comes back to kRead8
+  double minFirstMs;    // the first byte comes no sooner
+  double minLastMs;     // nor the last one
+  std::size_t maxChunk = 0;  // no read gets more (0: any)
+  double minGapMs = 0;       // between two chunks
+};
+
+void PrintTo(const TimedCase& c, std::ostream* os) { *os << c.name; }
+
+class SimTimedLine : public ::testing::TestWithParam<TimedCase> {};
+
+TEST_P(SimTimedLine, WhatComesBackAndWhen) {
+  const TimedCase& c = GetParam();
+  Simulator sim(c.options);
+  Master master(sim.Device(), c.speed);
+  const auto chunks = master.Ask(kRead8, 1000, 400);
+  std::string all;
+  for (const auto& chunk : chunks) all += chunk.bytes;
+  EXPECT_EQ(HexList(all), HexList(c.expected));
+  if (chunks.empty()) return;
+  EXPECT_GE(chunks.front().atMs, c.minFirstMs);
+  EXPECT_GE(chunks.back().atMs, c.minLastMs);
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    if (c.maxChunk != 0) {
+      EXPECT_LE(chunks[i].bytes.size(), c.maxChunk) << "chunk " << i;
+    }
+    if (i > 0) {
+      EXPECT_GE(chunks[i].atMs - chunks[i - 1].atMs, c.minGapMs) << "chunk " << i;
+    }
+  }
+}
+
+constexpr double kChar9600 = 10000.0 / 9600;
+
+INSTANTIATE_TEST_SUITE_P(
+    Line, SimTimedLine,
+    ::testing::Values(
+        // The request (8 characters), the 5 ms gap, the reply (21).
+        TimedCase{"Paced9600", {"--line"}, B9600, kReply8, 9 * kChar9600 + 5 - 0.5, 29 * kChar9600 + 5 - 0.5},
+        TimedCase{"Paced1200", {"--line", "--baud", "1200"}, B1200, kReply8, 8 * (9 * kChar9600) + 5 - 0.5,
+                  8 * (29 * kChar9600) + 5 - 0.5},
+        // The turnaround counts from the end of the request on the line, not
+        // from the moment the pty handed it over.
+        TimedCase{"TurnaroundFromTheRequestsEnd", {"--line", "--delay", "100"}, B9600, kReply8,
+                  9 * kChar9600 + 100 - 0.5, 29 * kChar9600 + 100 - 0.5},
+        TimedCase{"AnotherRateIsNotAnswered", {"--line"}, B19200, "", 0, 0},
+        TimedCase{"EchoAloneAtAnotherRate", {"--line", "--echo", "--baud", "19200"}, B9600, kRead8, kChar9600 - 0.5,
+                  8 * kChar9600 - 0.5},
+        TimedCase{"EchoThenReply", {"--line", "--echo"}, B9600, kRead8 + kReply8, kChar9600 - 0.5,
+                  29 * kChar9600 + 5 - 0.5},
+        // At 1200 baud, bursts of at most 8, never closer than 8 characters
+        // (67 ms) nor than the 200 ms timer.
+        TimedCase{"Bursts",
+                  {"--line", "--adapter", "burst", "--burst-bytes", "8", "--burst-ms", "200", "--baud", "1200"},
+                  B1200, kReply8, 8 * (9 * kChar9600) + 5 - 0.5, 8 * (29 * kChar9600) + 5 - 0.5, 8, 40}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What came back to a read of register 0 with a stream running: the reply,
+// then the stream as an unbroken counter, as long as the simulator reports
+// when it is done. The stream's length, 0 when any of that fails.
+std::size_t StreamAfterTheReply(Simulator& sim, const std::string& all) {
+  const ByteString reply = Sealed({1, 3, 2, 0, 0});
+  EXPECT_GE(all.size(), reply.size());
+  if (all.size() < reply.size()) return 0;
+  EXPECT_EQ(HexList(all.substr(0, reply.size())), HexList(reply));  // the reply comes before the stream
+  const std::string stream = all.substr(reply.size());
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i < stream.size(); ++i) breaks += ByteAt(stream, i) != (i & 0xFF);
+  EXPECT_EQ(breaks, 0U);
+  const auto done = sim.Process().Line(5000);
+  EXPECT_TRUE(done.has_value() && done->rfind("stream done: ", 0) == 0) << done.value_or("no line");
+  if (!done || done->rfind("stream done: ", 0) != 0) return 0;
+  EXPECT_EQ(std::stoul(done->substr(13)), stream.size());
+  return stream.size();
+}
+
+TEST(SimProcess, AStreamOnTheLineGoesAtTheLinesPace) {
+  Simulator sim({"--line", "--stream", "max", "--stream-seconds", "0.3"});
+  Master master(sim.Device(), B9600);
+  const std::size_t streamed = StreamAfterTheReply(sim, master.AskBytes(Sealed({1, 3, 0, 0, 0, 1}), 3000));
+  // 960 characters a second, and the stream hands over 10 ms ahead at most.
+  EXPECT_LE(streamed, 300U);
+  EXPECT_GE(streamed, 100U);
+}
+
+// --device: the test's pseudo-terminal stands in for a serial port; its
+// master end plays the Modbus master and reads the settings the device got.
+TEST(SimProcess, ServesADeviceRaw8N1AtItsRateAloneUntilItGoes) {
+  test::PtyPair line;
+  ::fcntl(line.MasterFd(), F_SETFD, FD_CLOEXEC);  // else the simulator would hold our end open too
+  Child sim({RILVANO_SIM_PATH, "--device", line.Path(), "--baud", "12345"});
+  ASSERT_EQ(sim.Line(), "device: " + line.Path());
+  termios t{};
+  ASSERT_EQ(::tcgetattr(line.MasterFd(), &t), 0);
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U);
+  EXPECT_EQ(t.c_oflag & OPOST, 0U);
+  EXPECT_EQ(comm::ArbitraryBaud(line.MasterFd()), 12345U);  // a rate off the standard list
+
+  line.Send(Sealed({1, 6, 0, 2, 0x12, 0x34}));
+  EXPECT_EQ(HexList(line.Receive()), HexList(Sealed({1, 6, 0, 2, 0x12, 0x34})));
+  line.Send(Sealed({1, 3, 0, 2, 0, 1}));
+  EXPECT_EQ(HexList(line.Receive()), HexList(Sealed({1, 3, 2, 0x12, 0x34})));
+
+  const auto [code, out] = RunToEnd({RILVANO_SIM_PATH, "--device", line.Path()});
+  EXPECT_EQ(code, 1) << "a second program on the same device";
+  EXPECT_EQ(out, "");
+
+  line.CloseMaster();
+  EXPECT_EQ(sim.Wait(5000), std::optional<int>(1)) << "the device went away";
+}
+
 TEST(SimProcess, FaultCountersRunOverReplies) {
   Simulator sim({"--bad-crc-every", "2", "--foreign-every", "3", "--foreign-address", "9"});
   Master master(sim.Device());
@@ -152,21 +277,9 @@ TEST(SimProcess, FaultCountersRunOverReplies) {
 TEST(SimProcess, StreamIsAnUnbrokenCounterOfTheReportedLength) {
   Simulator sim({"--stream", "4000", "--stream-seconds", "0.5"});
   Master master(sim.Device());
-  const auto chunks = master.Ask(Sealed({1, 3, 0, 0, 0, 1}), 3000, 1000);
   std::string all;
-  for (const auto& c : chunks) all += c.bytes;
-  const ByteString reply = Sealed({1, 3, 2, 0, 0});
-  ASSERT_GE(all.size(), reply.size());
-  EXPECT_EQ(HexList(all.substr(0, reply.size())), HexList(reply));  // the reply comes before the stream
-  const std::string stream = all.substr(reply.size());
-  std::size_t breaks = 0;
-  for (std::size_t i = 0; i < stream.size(); ++i) breaks += ByteAt(stream, i) != (i & 0xFF);
-  EXPECT_EQ(breaks, 0U);
-  const auto done = sim.Process().Line(5000);
-  ASSERT_TRUE(done.has_value());
-  ASSERT_EQ(done->rfind("stream done: ", 0), 0U) << *done;
-  EXPECT_EQ(std::stoul(done->substr(13)), stream.size());
-  EXPECT_EQ(stream.size(), 2000U);
+  for (const auto& c : master.Ask(Sealed({1, 3, 0, 0, 0, 1}), 3000, 1000)) all += c.bytes;
+  EXPECT_EQ(StreamAfterTheReply(sim, all), 2000U);
 }
 
 // What the soak checks a window's log against: the record holds every byte
