@@ -35,16 +35,18 @@ constexpr unsigned kMaxText = 250 - 2;  // byte count, id, run indicator in a 25
 
 // Options that only make sense beside another one; the first misfit, or "".
 std::string LineConflict(const std::set<std::string>& given, const Options& o) {
-  const auto has = [&](const char* name) { return given.count(name) != 0; };
-  static const char* const kAdapter[] = {"--adapter", "--echo", "--burst-bytes", "--burst-ms", "--jitter", "--seed"};
+  const auto has = [&](const std::string& name) { return given.count(name) != 0; };
+  const std::vector<std::string> burst = {"--burst-bytes", "--burst-ms", "--jitter", "--seed"};
+  std::vector<std::string> adapter = {"--adapter", "--echo"};
+  adapter.insert(adapter.end(), burst.begin(), burst.end());
   // A device has a name of its own. A real one is paced by its UART; a
   // virtual null-modem pair hands bytes over at once and takes --line.
   if (has("--device") && has("--link")) return "--link does not apply to a real port (--device)";
-  for (const char* name : kAdapter) {
-    if (has(name) && !o.line) return std::string(name) + " needs --line";
+  for (const auto& name : adapter) {
+    if (has(name) && !o.line) return name + " needs --line";
   }
-  for (const char* name : {"--burst-bytes", "--burst-ms", "--jitter", "--seed"}) {
-    if (has(name) && !o.burst) return std::string(name) + " needs --adapter burst";
+  for (const auto& name : burst) {
+    if (has(name) && !o.burst) return name + " needs --adapter burst";
   }
   if (has("--baud") && !o.line && !has("--device")) return "--baud needs --line or --device";
   return {};
