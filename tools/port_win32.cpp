@@ -8,15 +8,10 @@
 // read (ReadIntervalTimeout and the multiplier at MAXDWORD) is not used:
 // Wine's serial layer returns it only when its time is up, not at the first
 // byte. Writes wait until the driver has taken the bytes.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
-
-#include <mmsystem.h>
+#include <windows.h>  // with mmsystem.h, for timeBeginPeriod
 
 #include <algorithm>
 #include <cmath>
@@ -175,14 +170,10 @@ std::unique_ptr<Port> OpenPort(const Options& options, std::string& error) {
     error = "cannot open " + options.device + ": " + OpenFailure(GetLastError());
     return nullptr;
   }
-  comm::LineSettings settings;
-  settings.baud = options.baud;
-  settings.parity = 'n';
-  settings.dataBits = 8;
-  settings.stopBits = 1;
   // No time-outs: a read waits for the bytes it asks for, a write until the
   // driver has taken them.
-  if (!platform.SetCommState(handle, settings) || !platform.SetCommTimeouts(handle, comm::Timeouts{})) {
+  if (!platform.SetCommState(handle, DeviceSettings(options)) ||
+      !platform.SetCommTimeouts(handle, comm::Timeouts{})) {
     const DWORD code = GetLastError();
     platform.CloseHandle(handle);
     error = "cannot set " + options.device + " to " + std::to_string(options.baud) +
