@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     ?= $(if $(CI),ON,OFF)
 
 .PHONY: all deps build release test run bench screenshot test-windows test-qt5 deb test-package fuzz clean \
-        windows dist run-windows bench-windows soak
+        windows dist run-windows bench-windows soak check-reproducible
 
 all: build
 
@@ -54,7 +54,9 @@ test-windows:
 windows:
 	scripts/build-windows i686
 
+# Both zips (win32, win64) and their checksums in dist/.
 dist: windows
+	scripts/build-windows x86_64
 	scripts/dist
 
 run-windows: release
@@ -71,6 +73,10 @@ deb:
 
 test-package:
 	scripts/test-package
+
+# make deb and make dist twice, in two clean trees of HEAD, compared bit for bit.
+check-reproducible:
+	scripts/check-reproducible
 
 clean:
 	rm -rf $(BUILD) $(RUN_BUILD) build-* dist

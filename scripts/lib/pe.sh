@@ -6,6 +6,12 @@
 #   pe_check_console EXE              the console subsystem (a command-line tool)
 #   pe_check_imports EXE              only DLLs every Windows from 7 on has,
 #                                     and no function newer than Windows 7
+#   pe_check_hardening EXE            ASLR (DYNAMICBASE, relocations kept)
+#                                     and NX; a PE32 also large-address-
+#                                     aware, a PE32+ also HIGHENTROPYVA
+#   pe_check_hardening_refuses DIR    links probes in DIR with one flag off
+#                                     each and fails unless every one is
+#                                     refused and the full set is taken
 
 # The headers and import tables, by whichever MinGW objdump reads the file.
 pe_objdump() {
@@ -83,4 +89,65 @@ pe_check_imports() {
   fi
   [ ${#bad[@]} -eq 0 ] && [ ${#newer[@]} -eq 0 ] || return 1
   PE_IMPORTED_DLLS=$(printf '%s\n' $dlls | sort -uf | tr '\n' ' ')
+}
+
+# Bits of the COFF Characteristics and of the optional header's
+# DllCharacteristics, as objdump -p prints them in hex.
+pe_check_hardening() {
+  local exe=$1 dump magic chars dll missing=()
+  dump=$(pe_objdump "$exe") || return 1
+  magic=$(sed -n 's/^Magic[[:space:]]*\([0-9a-f]*\).*/\1/p' <<<"$dump")
+  chars=$(sed -n 's/^Characteristics 0x\([0-9a-f]*\)$/\1/p' <<<"$dump")
+  dll=$(sed -n 's/^DllCharacteristics[[:space:]]*\([0-9a-f]*\)$/\1/p' <<<"$dump")
+  if [ -z "$magic" ] || [ -z "$chars" ] || [ -z "$dll" ]; then
+    echo "pe: $exe: no PE headers to read the hardening flags from" >&2
+    return 1
+  fi
+  (( 0x$dll & 0x0040 )) || missing+=("DYNAMICBASE (ASLR)")
+  # Without its relocations the loader cannot move the image, whatever
+  # DYNAMICBASE says.
+  (( 0x$chars & 0x0001 )) && missing+=("its relocations (stripped: no ASLR)")
+  (( 0x$dll & 0x0100 )) || missing+=("NX_COMPAT (DEP)")
+  case $magic in
+    010b) (( 0x$chars & 0x0020 )) || missing+=("LARGE_ADDRESS_AWARE (4 GB instead of 2 GB under 64-bit Windows)") ;;
+    020b) (( 0x$dll & 0x0020 )) || missing+=("HIGH_ENTROPY_VA (64-bit ASLR)") ;;
+  esac
+  if [ ${#missing[@]} -ne 0 ]; then
+    local m
+    for m in "${missing[@]}"; do
+      echo "pe: $exe lacks $m; link with the project's CMake files" >&2
+    done
+    return 1
+  fi
+}
+
+pe_check_hardening_refuses() {
+  local dir=$1 name triple want flags said bad=()
+  mkdir -p "$dir"
+  printf 'int main(void) { return 0; }\n' >"$dir/flags.c"
+  # Each probe: the flag it lacks ("-" for none: it must pass) and how it
+  # is linked ("-" for no extra flag).
+  while read -r name triple want flags; do
+    [ "$flags" = - ] && flags=""
+    "$triple-gcc-posix" -o "$dir/$name.exe" "$dir/flags.c" $flags || return 1
+    if said=$(pe_check_hardening "$dir/$name.exe" 2>&1); then
+      [ "$want" = - ] || bad+=("$name passed")
+    elif [ "$want" = - ]; then
+      bad+=("$name refused: $said")
+    elif [[ $said != *"lacks "*"$want"* ]]; then
+      bad+=("$name refused, but not for lacking $want: $said")
+    fi
+  done <<'PROBES'
+full-32 i686-w64-mingw32 - -Wl,--large-address-aware
+full-64 x86_64-w64-mingw32 - -
+no-laa-32 i686-w64-mingw32 LARGE_ADDRESS_AWARE -
+no-aslr-32 i686-w64-mingw32 DYNAMICBASE -Wl,--large-address-aware,--disable-dynamicbase
+no-relocs-32 i686-w64-mingw32 relocations -Wl,--large-address-aware,--disable-reloc-section
+no-nx-32 i686-w64-mingw32 NX_COMPAT -Wl,--large-address-aware,--disable-nxcompat
+no-heva-64 x86_64-w64-mingw32 HIGH_ENTROPY_VA -Wl,--disable-high-entropy-va
+PROBES
+  if [ ${#bad[@]} -ne 0 ]; then
+    printf 'pe: the hardening check is wrong about the probe %s\n' "${bad[@]}" >&2
+    return 1
+  fi
 }
