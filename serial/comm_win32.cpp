@@ -1,5 +1,6 @@
 // The Windows backend: the kernel32 communications calls themselves.
 #include "serial/comm.h"
+#include "serial/comm_win32.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -109,18 +110,20 @@ bool StopBitsCode(std::uint8_t count, BYTE& stopBits) {
   }
 }
 
+// A name the ANSI page cannot hold opens nothing, like a missing port.
+Handle Open(const std::string& port, DWORD flags) {
+  std::string name;
+  if (!ToAnsi(DeviceName(port), name)) {
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return kInvalidHandle;
+  }
+  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+  return reinterpret_cast<Handle>(handle);
+}
+
 class Win32Platform final : public Platform {
  public:
-  // A name the ANSI page cannot hold opens nothing, like a missing port.
-  Handle CreateFile(const std::string& port) override {
-    std::string name;
-    if (!ToAnsi(DeviceName(port), name)) {
-      ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-      return kInvalidHandle;
-    }
-    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    return reinterpret_cast<Handle>(handle);
-  }
+  Handle CreateFile(const std::string& port) override { return Open(port, 0); }
 
   bool SetCommTimeouts(Handle handle, const Timeouts& timeouts) override {
     COMMTIMEOUTS native{};
@@ -197,6 +200,8 @@ class Win32Platform final : public Platform {
 };
 
 }  // namespace
+
+Handle CreateOverlapped(const std::string& port) { return Open(port, FILE_FLAG_OVERLAPPED); }
 
 Platform& NativePlatform() {
   static Win32Platform platform;

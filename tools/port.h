@@ -1,13 +1,14 @@
 // The line end the simulator serves, as its loop sees it. One backend per
 // platform supplies OpenPort: port_posix.cpp (a pseudo-terminal, or a serial
-// device with --device). The loop itself (engine.cpp) needs nothing else of
-// the operating system.
+// device with --device), port_win32.cpp (a COM port with --device). The loop
+// itself (engine.cpp) needs nothing else of the operating system.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
+#include "serial/comm.h"
 #include "tools/slave.h"
 
 namespace rilvano::sim {
@@ -43,6 +44,16 @@ class Port {
   // Why the line cannot be served any more (a device unplugged); "" while it can.
   virtual std::string Lost() const = 0;
 };
+
+// What --device sets on the port: raw 8N1 at --baud.
+inline comm::LineSettings DeviceSettings(const Options& options) {
+  comm::LineSettings settings;
+  settings.baud = options.baud;
+  settings.parity = 'n';
+  settings.dataBits = 8;
+  settings.stopBits = 1;
+  return settings;
+}
 
 // Opens the line the options ask for; nullptr with `error` set when it cannot.
 std::unique_ptr<Port> OpenPort(const Options& options, std::string& error);

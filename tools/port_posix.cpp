@@ -194,12 +194,7 @@ class DevicePort final : public FdPort {
               (code == EBUSY ? std::string("in use by another program") : std::strerror(code));
       return nullptr;
     }
-    comm::LineSettings settings;
-    settings.baud = options.baud;
-    settings.parity = 'n';
-    settings.dataBits = 8;
-    settings.stopBits = 1;
-    if (!platform.SetCommState(handle, settings)) {
+    if (!platform.SetCommState(handle, DeviceSettings(options))) {
       const int code = static_cast<int>(platform.GetLastError());
       platform.CloseHandle(handle);
       error = "cannot set " + options.device + " to " + std::to_string(options.baud) + " baud, 8N1: " +

@@ -39,22 +39,16 @@ std::string LineConflict(const std::set<std::string>& given, const Options& o) {
   const std::vector<std::string> burst = {"--burst-bytes", "--burst-ms", "--jitter", "--seed"};
   std::vector<std::string> adapter = {"--adapter", "--echo"};
   adapter.insert(adapter.end(), burst.begin(), burst.end());
-  if (has("--device")) {
-    // A real port is paced by its UART and heard through a real adapter.
-    std::vector<std::string> pty = {"--line", "--link"};
-    pty.insert(pty.end(), adapter.begin(), adapter.end());
-    for (const auto& name : pty) {
-      if (has(name)) return name + " does not apply to a real port (--device)";
-    }
-    return {};
-  }
+  // A device has a name of its own. A real one is paced by its UART; a
+  // virtual null-modem pair hands bytes over at once and takes --line.
+  if (has("--device") && has("--link")) return "--link does not apply to a real port (--device)";
   for (const auto& name : adapter) {
     if (has(name) && !o.line) return name + " needs --line";
   }
   for (const auto& name : burst) {
     if (has(name) && !o.burst) return name + " needs --adapter burst";
   }
-  if (has("--baud") && !o.line) return "--baud needs --line or --device";
+  if (has("--baud") && !o.line && !has("--device")) return "--baud needs --line or --device";
   return {};
 }
 
@@ -66,7 +60,8 @@ std::string UsageText() {
       "A Modbus RTU slave on a pseudo-terminal. Prints the device path and the port\n"
       "name to type into the window, then answers until interrupted (Ctrl+C).\n"
       "Masters may open and close the port as often as they like. With --device it\n"
-      "serves a serial device instead.\n"
+      "serves a serial device instead; rilvano-sim.exe on Windows serves a COM port\n"
+      "that way only.\n"
       "\n"
       "It answers function 03 (read holding registers; beyond the last register:\n"
       "exception 02), 06 (write single register: stores and echoes), 0x11 (report\n"
@@ -102,7 +97,7 @@ std::string UsageText() {
       "  --record FILE        write every byte sent on the line, replies and stream\n"
       "                       in the order sent (with --echo, the echo too), to FILE\n"
       "\n"
-      "Line (pseudo-terminal only; all off by default, a pty hands bytes over at once):\n"
+      "Line (all off by default: a pty hands bytes over at once):\n"
       "  --line               time the line: every byte takes 10 bits (8N1) at the rate\n"
       "                       the master set on its port, requests too; --delay then\n"
       "                       counts from the end of the request's last byte, and is\n"
@@ -126,10 +121,13 @@ std::string UsageText() {
       "                       before the reply\n"
       "\n"
       "Real port:\n"
-      "  --device PATH        serve the serial device PATH: raw 8N1 at --baud (any rate\n"
-      "                       the driver takes), locked against other programs; its\n"
-      "                       UART paces the line. --line, the adapter options and\n"
-      "                       --link do not apply\n"
+      "  --device PATH        serve the serial device PATH (on Windows a COM port,\n"
+      "                       e.g. COM6): raw 8N1 at --baud (any rate the driver\n"
+      "                       takes), locked against other programs; its UART paces\n"
+      "                       the line. --link does not apply. A virtual null-modem\n"
+      "                       pair hands bytes over at once: --line times it, at\n"
+      "                       --baud, as the far end's rate cannot be read there\n"
+      "                       (a master at another rate is answered as if it matched)\n"
       "\n"
       "Other:\n"
       "  --verbose            print every frame received and sent to stderr\n"

@@ -3,6 +3,7 @@
 #
 #   pe_check_format EXE i686|x86_64   PE32 for i686, PE32+ for x86_64
 #   pe_check_gui EXE                  the Windows GUI subsystem (no console)
+#   pe_check_console EXE              the console subsystem (a command-line tool)
 #   pe_check_imports EXE              only DLLs every Windows from 7 on has,
 #                                     and no function newer than Windows 7
 #   pe_check_hardening EXE            ASLR (DYNAMICBASE, relocations kept)
@@ -36,14 +37,16 @@ pe_check_format() {
   fi
 }
 
-pe_check_gui() {
-  local exe=$1 subsystem
+pe_check_subsystem() {
+  local exe=$1 want=$2 subsystem
   subsystem=$(pe_objdump "$exe" | sed -n 's/^Subsystem[[:space:]]*[0-9a-f]*[[:space:]]*(\(.*\))$/\1/p')
-  if [ "$subsystem" != "Windows GUI" ]; then
-    echo "pe: $exe has the subsystem '${subsystem:-none}', not Windows GUI" >&2
+  if [ "$subsystem" != "$want" ]; then
+    echo "pe: $exe has the subsystem '${subsystem:-none}', not $want" >&2
     return 1
   fi
 }
+pe_check_gui() { pe_check_subsystem "$1" "Windows GUI"; }
+pe_check_console() { pe_check_subsystem "$1" "Windows CUI"; }
 
 # DLLs that Windows itself ships, from Windows 7 on. A MinGW runtime DLL
 # (libstdc++, libgcc, libwinpthread) means the static link failed and the

@@ -8,51 +8,26 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <regex>
 #include <string>
 
 #include "modbus/bytes.h"
-#include "modbus/cp1251.h"
 #include "tests/receive/reply_cases.h"
 #include "tests/support/bytes.h"
+#include "tests/support/sim_session.h"
 #include "tests/window/harness.h"
 #include "window/qt/QtView.h"
 
 namespace rilvano::e2e {
 
 using test::kException;
+using test::kHeader;
+using test::kSentHead;
 using test::PaneView;
+using test::RawEntry;
 using test::RawText;
 using test::Sealed;
-
-// Log entries as the operator reads them (UTF-8 here, CP1251 in the file),
-// "T" for each time stamp.
-inline std::string SentEntry(const std::string& frame) {
-  return "T\r\nОтправка пакета:   " + HexList(frame) + "\r\n";
-}
-inline std::string RawEntry(const std::string& packet) { return "T\r\n" + RawText(packet) + "\r\n"; }
-inline const std::string kHeader = "DATE\r\nSTART Rilvano V3.0\r\n\r\n";
-inline const std::string kSentHead = "\r\nОтправка пакета:   ";
-
-// What a session must leave in the panes and the log, built one request at
-// a time in the order the window handles them.
-struct Transcript {
-  std::string info, write, read;  // Text2, Text6, Text8
-  std::string log = kHeader;
-
-  // A request whose reply is decoded into `pane` (`write` or `read`).
-  void Answered(std::string& pane, const ByteString& frame, const ByteString& reply, const std::string& decoded) {
-    pane += kSentHead + HexList(frame) + decoded + "\r\n";
-    info += RawText(reply);
-    log += SentEntry(frame) + RawEntry(reply) + decoded + "\r\n";
-  }
-  // A request answered with exception 02: its text goes to the information pane.
-  void Refused(std::string& pane, const ByteString& frame, const ByteString& reply) {
-    pane += kSentHead + HexList(frame);
-    info += RawText(reply) + kException + "\r\n";
-    log += SentEntry(frame) + RawEntry(reply) + kException + "\r\n";
-  }
-};
+using test::SentEntry;
+using test::Transcript;
 
 class WindowE2E : public test::TempDirTest {
  protected:
@@ -84,9 +59,7 @@ class WindowE2E : public test::TempDirTest {
   // The log of port `port` after Close, in UTF-8 with time stamps as "T"
   // and the start line as "DATE".
   std::string MaskedLog(const std::string& port) const {
-    std::string log = Cp1251ToUtf8(test::ReadFileBytes(Dir() / ("Rilvano_log_" + port.substr(0, 4) + ".txt")));
-    log = std::regex_replace(log, std::regex("^[^\r\n]*\r\n(START Rilvano)"), "DATE\r\n$1");
-    return std::regex_replace(log, std::regex("(^|\r\n)[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n"), "$1T\r\n");
+    return test::MaskedLogUtf8(test::ReadFileBytes(Dir() / ("Rilvano_log_" + port.substr(0, 4) + ".txt")));
   }
 };
 

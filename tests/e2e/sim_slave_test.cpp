@@ -262,6 +262,14 @@ TEST(SimLine, AFrameEndsAGapAfterItsLastCharacterAndAnotherRateIsNoise) {
   EXPECT_EQ(frame->bytes, "\x02");
   EXPECT_FALSE(frame->heard);
 
+  // A rate nobody can read (the far end of a real port) is taken as the
+  // slave's: paced at it, and heard.
+  line.FromMaster(400, request, 0);
+  frame = line.TakeFrame(400 + end + 5);
+  ASSERT_TRUE(frame.has_value());
+  EXPECT_NEAR(frame->endMs, 400 + end, 1e-6);
+  EXPECT_TRUE(frame->heard);
+
   // The ideal wire: the frame ends a gap after the bytes came.
   Line ideal(Parsed({"--gap", "3"}), 0);
   ideal.FromMaster(50, request, 1200);
@@ -279,6 +287,10 @@ TEST(SimOptions, ValuesBothSpellings) {
   EXPECT_TRUE(o.verbose);
   EXPECT_EQ(o.link, "/tmp/x");
   EXPECT_EQ(o.slaveId, 1U);
+  // A virtual null-modem pair hands bytes over at once: it takes the line.
+  const Options pair = Parsed({"--device", "COM6", "--line", "--adapter", "burst", "--baud", "1200"});
+  EXPECT_TRUE(pair.line && pair.burst);
+  EXPECT_EQ(pair.baud, 1200U);
 }
 
 TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
@@ -291,7 +303,7 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
       {"--baud", "9600"},  {"--line", "--baud", "49"}, {"--adapter", "burst"}, {"--line", "--adapter", "usb"},
       {"--echo"},          {"--line", "--jitter", "2"}, {"--line", "--adapter", "burst", "--burst-bytes", "0"},
       {"--line", "--adapter", "burst", "--burst-ms", "0"}, {"--line", "--adapter", "burst", "--seed", "-1"},
-      {"--device", "/dev/ttyS0", "--line"}, {"--device", "/dev/ttyS0", "--link", "/tmp/x"},
+      {"--device", "/dev/ttyS0", "--adapter", "burst"}, {"--device", "/dev/ttyS0", "--link", "/tmp/x"},
       {"--device", "/dev/ttyS0", "--echo"},
   };
   for (const auto& args : bad) {

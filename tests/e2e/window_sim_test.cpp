@@ -15,67 +15,28 @@
 namespace rilvano::e2e {
 namespace {
 
-const std::string kReadReply1 = "\r\nПринят ответ:  Длинна= 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33 Good\r\n";
-const ByteString kRead1 = Sealed({1, 3, 0, 0, 0, 1});
-const ByteString kReply1 = Sealed({1, 3, 2, 0x12, 0x34});
-const ByteString kWrite5 = Sealed({1, 6, 0, 5, 3, 0xE8});
-const std::string kWrite5Echo = "\r\nПринят ответ: Адрес ячейки= 5 Данные= 1000 CRC=99 75";
-const ByteString kInfo = Sealed({1, 0x11});
+using test::SimRequest;
+
+const std::string kReadReply1 = test::ReadOne().decoded;
+const ByteString kRead1 = test::ReadOne().frame;
+const ByteString kReply1 = test::ReadOne().reply;
+const ByteString kWrite5 = test::WriteNumber().frame;
+const std::string kWrite5Echo = test::WriteNumber().decoded;
+const ByteString kInfo = test::AskInfo().frame;
 
 // The requests every session makes, against a slave started with register
 // 0 at 4660; each adds what the window must show to the transcript.
 class WindowAgainstSim : public WindowE2E {
  public:
-  // Read, register 0, one register.
-  static void ReadOne(QtView& w, Transcript& t) {
-    ASSERT_EQ(HexList(kReply1), "01 03 02 12 34 B5 33 ");
-    w.Text7->setText("0");
-    w.Text9->setText("1");
-    t.Answered(t.read, kRead1, kReply1, kReadReply1);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(kReadReply1 + "\r\n"))) << QtView::PaneText(w.Text8);
-  }
-
-  // Read, registers 0 to 7.
-  static void ReadEight(QtView& w, Transcript& t) {
-    w.Text7->setText("0");
-    w.Text9->setText("8");
-    const ByteString reply = Sealed({1, 3, 16, 0x12, 0x34, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7});
-    std::string decoded = "\r\nПринят ответ:  Длинна= 16\r\n#= 0 Данные= 4660\r\n";
-    for (int k = 1; k < 8; ++k) decoded += "#= " + std::to_string(k) + " Данные= " + std::to_string(k) + "\r\n";
-    decoded += " CRC=" + HexList(reply.substr(19)).substr(0, 5) + " Good\r\n";
-    t.Answered(t.read, Sealed({1, 3, 0, 0, 0, 8}), reply, decoded);
-    ASSERT_TRUE(ClickAndWait(w.Command3, w.Text8, PaneView(decoded + "\r\n")))
-        << QtView::PaneText(w.Text8) << QtView::PaneText(w.Text2);
-  }
-
-  // Numeric write: register 5, value 1000.
-  static void WriteNumber(QtView& w, Transcript& t) {
-    w.Text4->setText("5");
-    w.Text5->setText("1000");
-    ASSERT_EQ(HexList(kWrite5), "01 06 00 05 03 E8 99 75 ");
-    t.Answered(t.write, kWrite5, kWrite5, kWrite5Echo);
-    ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(kWrite5Echo + "\r\n"))) << QtView::PaneText(w.Text6);
-  }
-
-  // Two-character write into register 1.
-  static void WriteChars(QtView& w, Transcript& t) {
-    w.Text4->setText("1");
-    w.Text3->setText("AB");
-    const ByteString f3 = Sealed({1, 6, 0, 1, 'A', 'B'});
-    const std::string echo3 = "\r\nПринят ответ: Адрес ячейки= 1 Данные= 16706 CRC=" + HexList(f3.substr(6, 1)) +
-                              HexList(f3.substr(7)).substr(0, 2);
-    t.Answered(t.write, f3, f3, echo3);
-    ASSERT_TRUE(ClickAndWait(w.Command4, w.Text6, PaneView(echo3 + "\r\n"))) << QtView::PaneText(w.Text6);
-  }
-
-  // Device information: the text shows in the raw block only.
-  static void AskInfo(QtView& w, Transcript& t) {
-    ASSERT_EQ(HexList(kInfo), "01 11 C0 2C ");
-    const ByteString r6 = Sealed({1, 0x11, 13, 1, 0xFF, 'R', 'I', 'L', 'V', 'A', 'N', 'O', '-', 'S', 'I', 'M'});
-    t.info += kSentHead + HexList(kInfo) + "\r\n\r\n" + RawText(r6);
-    t.log += SentEntry(kInfo) + RawEntry(r6);
-    ASSERT_TRUE(ClickAndWait(w.Command2, w.Text2, PaneView(RawText(r6)))) << QtView::PaneText(w.Text2);
-    EXPECT_NE(QtView::PaneText(w.Text2).find("яRILVANO-SIM"), std::string::npos);
+  // Types the request's fields, clicks its button and waits for the reply.
+  static void Ask(QtView& w, Transcript& t, const SimRequest& r) {
+    for (const auto& [control, text] : r.fields) {
+      qobject_cast<QLineEdit*>(w.Widget(control))->setText(QString::fromStdString(text));
+    }
+    t.Add(r);
+    auto* pane = qobject_cast<QPlainTextEdit*>(w.Widget(r.Pane()));
+    ASSERT_TRUE(ClickAndWait(qobject_cast<QPushButton*>(w.Widget(r.button)), pane, r.Tail()))
+        << QtView::PaneText(pane) << QtView::PaneText(w.Text2);
   }
 };
 
@@ -86,10 +47,13 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     QtView w;
     w.show();
     Open(w, sim.Port());
-    ASSERT_NO_FATAL_FAILURE(ReadOne(w, t));
-    ASSERT_NO_FATAL_FAILURE(WriteNumber(w, t));
+    ASSERT_EQ(HexList(kReply1), "01 03 02 12 34 B5 33 ");
+    ASSERT_EQ(HexList(kWrite5), "01 06 00 05 03 E8 99 75 ");
+    ASSERT_EQ(HexList(kInfo), "01 11 C0 2C ");
+    ASSERT_NO_FATAL_FAILURE(Ask(w, t, test::ReadOne()));
+    ASSERT_NO_FATAL_FAILURE(Ask(w, t, test::WriteNumber()));
     // A two-character write into register 1, then "+" and a read of it.
-    ASSERT_NO_FATAL_FAILURE(WriteChars(w, t));
+    ASSERT_NO_FATAL_FAILURE(Ask(w, t, test::WriteChars()));
     w.Command8->click();
     ASSERT_EQ(w.Text7->text().toStdString(), " 1");
     const ByteString f4 = Sealed({1, 3, 0, 1, 0, 1});
@@ -115,7 +79,8 @@ TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
     ASSERT_TRUE(ClickAndWait(w.Command1, w.Text2, PaneView(RawText(r7) + kException + "\r\n")))
         << QtView::PaneText(w.Text2);
 
-    ASSERT_NO_FATAL_FAILURE(AskInfo(w, t));
+    ASSERT_NO_FATAL_FAILURE(Ask(w, t, test::AskInfo()));
+    EXPECT_NE(QtView::PaneText(w.Text2).find("яRILVANO-SIM"), std::string::npos);
 
     test::ProcessEventsFor(300);  // nothing more may arrive
     ExpectPanes(w, t);
@@ -193,11 +158,10 @@ void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 class WindowOnTheLine : public WindowAgainstSim, public ::testing::WithParamInterface<LineCase> {
  public:
   static void FiveRequests(QtView& w, Transcript& t) {
-    ASSERT_NO_FATAL_FAILURE(ReadOne(w, t));
-    ASSERT_NO_FATAL_FAILURE(ReadEight(w, t));
-    ASSERT_NO_FATAL_FAILURE(WriteNumber(w, t));
-    ASSERT_NO_FATAL_FAILURE(WriteChars(w, t));
-    ASSERT_NO_FATAL_FAILURE(AskInfo(w, t));
+    for (const SimRequest& r :
+         {test::ReadOne(), test::ReadEight(), test::WriteNumber(), test::WriteChars(), test::AskInfo()}) {
+      ASSERT_NO_FATAL_FAILURE(Ask(w, t, r));
+    }
   }
 
   // 125 registers start 100 ms after the request and take 266 ms: the first
@@ -255,7 +219,7 @@ class WindowOnTheLine : public WindowAgainstSim, public ::testing::WithParamInte
     t.Answered(t.write, refused, refused + Sealed({1, 0x86, 2}), refusedShown);
     ASSERT_TRUE(ClickAndWait(w.Command1, w.Text6, PaneView(refusedShown + "\r\n"))) << QtView::PaneText(w.Text6);
 
-    const ByteString r6 = Sealed({1, 0x11, 13, 1, 0xFF, 'R', 'I', 'L', 'V', 'A', 'N', 'O', '-', 'S', 'I', 'M'});
+    const ByteString r6 = test::AskInfo().reply;
     t.info += kSentHead + HexList(kInfo) + "\r\n\r\n" + RawText(kInfo + r6);
     t.log += SentEntry(kInfo) + RawEntry(kInfo + r6);
     ASSERT_TRUE(ClickAndWait(w.Command2, w.Text2, PaneView(RawText(kInfo + r6)))) << QtView::PaneText(w.Text2);

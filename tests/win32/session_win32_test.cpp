@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 
 #include "form/logfile.h"
@@ -17,19 +16,13 @@
 #include "tests/receive/reply_cases.h"
 #include "tests/support/files.h"
 #include "tests/support/form_seam.h"
+#include "tests/support/sim_session.h"
 #include "tests/win32/win32_driver.h"
 
 namespace rilvano::test {
 namespace {
 
 using C = Control;
-
-// The log in UTF-8 with the start line as "DATE" and time stamps as "T".
-std::string MaskedLog(const std::string& bytes) {
-  std::string log = Cp1251ToUtf8(bytes);
-  log = std::regex_replace(log, std::regex("^[^\r\n]*\r\n(START Rilvano)"), "DATE\r\n$1");
-  return std::regex_replace(log, std::regex("(^|\r\n)[0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\\.[0-9]{1,3}\r\n"), "$1T\r\n");
-}
 
 class Win32Session : public TempDirTest {};
 
@@ -68,7 +61,7 @@ TEST_F(Win32Session, OpenReadTheTickDecodesCloseAndTheLog) {
   const std::string expected = "DATE\r\nSTART Rilvano V3.0\r\n\r\n"
                                "T\r\nОтправка пакета:   " + HexList(frame) + "\r\n"
                                "T\r\n" + RawText(reply) + "\r\n" + decoded + "\r\n";
-  EXPECT_EQ(MaskedLog(ReadFileBytes(Dir() / "Rilvano_log_COM3.txt")), expected);
+  EXPECT_EQ(MaskedLogUtf8(ReadFileBytes(Dir() / "Rilvano_log_COM3.txt")), expected);
 }
 
 // The port box's text names the log; whatever the ANSI code page, the file
