@@ -1,5 +1,5 @@
 // Benchmarks of the real window (offscreen) against the simulator:
-//   rilvano-bench [all|roundtrip|idle|pane|stream|startup]
+//   rilvano-bench [all|roundtrip|idle|pane|stream|line|startup]
 // Each prints its figures, the target and whether this run met it.
 #include <fcntl.h>
 #include <modbus.h>
@@ -33,6 +33,7 @@
 #include "modbus/cp1251.h"
 #include "receive/reply.h"
 #include "tests/e2e/process.h"
+#include "tools/line.h"
 #include "window/qt/QtView.h"
 
 namespace rilvano::bench {
@@ -477,6 +478,194 @@ int Startup(const char* self) {
   return idle > 0 && full > 0 ? 0 : 1;
 }
 
+// ---- 7. the line ------------------------------------------------------------
+
+constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int kEdgeTrials = 20;   // a count is whole when it is, every time, in this many reads
+constexpr int kJitterReads = 100;  // reads of 8 registers for each jitter
+constexpr int kTurnaroundMs = 5;   // the simulator's, from the end of the request on the wire
+
+// The lengths of the raw blocks in a pane, in order.
+std::vector<std::size_t> RawPackets(const std::string& pane) {
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < pane.size();) {
+    const std::size_t end = std::min(pane.find('\n', pos), pane.size());
+    lines.push_back(pane.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::vector<std::size_t> packets;
+  for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
+    if (lines[i] == "Принят пакет:") packets.push_back(lines[i + 2].size() / 3);  // "01 03 "
+  }
+  return packets;
+}
+
+// The window reading registers from a simulator on a timed line, one read
+// at a time. Between reads the timer is stopped, so that no idle tick sits
+// in a 256 ms read when the next click comes; a click finds the window as
+// an operator's does once that tick has let go: the send, the 20 ms pause,
+// then the tick that reads.
+class LineBench {
+ public:
+  LineBench(int rate, std::vector<std::string> options)
+      : rate_(rate), sim_(WithLine(rate, std::move(options))) {
+    w_.show();
+    w_.Text10->setText(QString::number(rate));
+    OpenOn(w_, sim_.Port());
+    QObject::connect(w_.Text8->document(), &QTextDocument::contentsChanged, [this] { text8At_ = NowMs(); });
+    QObject::connect(w_.Text2->document(), &QTextDocument::contentsChanged, [this] {
+      if (arrived_) return;
+      std::size_t bytes = 0;
+      for (const std::size_t n : RawPackets(QtView::PaneText(w_.Text2))) bytes += n;
+      if (bytes < expected_) return;
+      arrived_ = true;
+      w_.TMRComm->stop();  // this tick still decodes what it read
+    });
+    RunFor(300);
+    w_.TMRComm->stop();
+  }
+  ~LineBench() { w_.form.BTNCloseCom_Click(); }
+  LineBench(const LineBench&) = delete;
+  LineBench& operator=(const LineBench&) = delete;
+
+  struct Outcome {
+    bool whole = false;     // one packet, decoded Good
+    std::size_t packets = 0;
+    double decodedMs = 0;   // click to the decoded reply, when whole
+  };
+
+  // Reads `count` registers from register 0.
+  Outcome Read(int count) {
+    w_.Command6->click();
+    w_.Command7->click();
+    w_.Text7->setText("0");
+    w_.Text9->setText(QString::number(count));
+    expected_ = 5 + 2 * static_cast<std::size_t>(count);
+    arrived_ = false;
+    w_.TMRComm->start();
+    const double start = NowMs();
+    w_.Command3->click();
+    // Request and reply on the wire, and a second to spare.
+    RunUntil([this] { return arrived_; }, static_cast<int>(sim::CharMs(rate_) * (13 + 2 * count)) + 1000);
+    w_.TMRComm->stop();
+    Outcome o;
+    o.packets = RawPackets(QtView::PaneText(w_.Text2)).size();
+    o.whole = arrived_ && o.packets == 1 && EndsWith(QtView::PaneText(w_.Text8), "Good\n\n");
+    if (o.whole) o.decodedMs = text8At_ - start;
+    return o;
+  }
+
+ private:
+  static std::vector<std::string> WithLine(int rate, std::vector<std::string> options) {
+    options.insert(options.begin(), {"--line", "--baud", std::to_string(rate), "--registers", "125"});
+    return options;
+  }
+
+  int rate_;
+  Simulator sim_;
+  QtView w_;
+  std::size_t expected_ = 0;
+  bool arrived_ = true;
+  double text8At_ = 0;
+};
+
+// Where the counts stop arriving whole: the largest whole in every one of
+// kEdgeTrials reads, the counts seen both whole and split, and the first
+// split in every read. A single read per count finds the region (binary
+// search); the counts around it are then read until they show which they are.
+struct Edge {
+  int whole = 0;        // whole in kEdgeTrials of kEdgeTrials
+  int split = 0;        // split in kEdgeTrials of kEdgeTrials; 0: none up to 125
+  int reads = 0;
+};
+
+Edge FindEdge(LineBench& bench) {
+  Edge e;
+  // Reads `count` until it has been both whole and split, or one of them
+  // kEdgeTrials times; returns +1 always whole, -1 always split, 0 mixed.
+  const auto judge = [&](int count) {
+    int whole = 0, split = 0;
+    while ((whole == 0 || split == 0) && whole < kEdgeTrials && split < kEdgeTrials) {
+      (bench.Read(count).whole ? whole : split) += 1;
+      ++e.reads;
+    }
+    return split == 0 ? 1 : whole == 0 ? -1 : 0;
+  };
+  ++e.reads;
+  if (bench.Read(125).whole && judge(125) == 1) {
+    e.whole = 125;
+    return e;
+  }
+  int lo = 0, hi = 125;  // hi was split once at least
+  while (hi - lo > 1) {
+    const int mid = (lo + hi) / 2;
+    ++e.reads;
+    (bench.Read(mid).whole ? lo : hi) = mid;
+  }
+  int down = hi;
+  while (down > 1 && judge(down) != 1) --down;
+  e.whole = down;
+  int up = hi;
+  while (up < 125 && judge(up) != -1) ++up;
+  e.split = up;
+  return e;
+}
+
+int LineModel() {
+  std::printf(
+      "\n[7] The line: rilvano-sim --line at each rate, the window reading N registers\n"
+      "  whole: one packet, decoded Good; the largest count whole in %d of %d reads, the\n"
+      "  counts whole in some reads and split in others, the first split in %d of %d.\n"
+      "  1-register read: click to the decoded reply (median of 20), beside the line's own\n"
+      "  time: request and reply on the wire (15 characters of 10 bits) + %d ms turnaround.\n"
+      "  burst: the adapter's defaults, 62 bytes or a 16 ms latency timer.\n",
+      kEdgeTrials, kEdgeTrials, kEdgeTrials, kEdgeTrials, kTurnaroundMs);
+  std::printf("  %6s %-6s %6s %8s %10s %7s  %10s %9s %9s %7s\n", "rate", "model", "whole", "mixed", "split",
+              "reads", "1 reg", "p90", "line", "ratio");
+  const double started = NowMs();
+  for (const int rate : kRates) {
+    for (const bool burst : {false, true}) {
+      LineBench bench(rate, burst ? std::vector<std::string>{"--adapter", "burst"} : std::vector<std::string>{});
+      std::vector<double> one;
+      for (int i = 0; i < 23; ++i) {
+        const auto o = bench.Read(1);
+        if (i >= 3 && o.whole) one.push_back(o.decodedMs);
+      }
+      const Edge e = FindEdge(bench);
+      const Stats s = Summarise(one);
+      const double line = 15 * sim::CharMs(rate) + kTurnaroundMs;
+      const std::string mixed =
+          e.split == 0 || e.split == e.whole + 1 ? "-"
+          : e.split == e.whole + 2              ? std::to_string(e.whole + 1)
+                                                : std::to_string(e.whole + 1) + "-" + std::to_string(e.split - 1);
+      const std::string split = e.split == 0 ? "none" : "from " + std::to_string(e.split);
+      std::printf("  %6d %-6s %6d %8s %10s %7d  %7.1f ms %6.1f ms %6.1f ms %7.2f%s\n", rate, burst ? "burst" : "uart",
+                  e.whole, mixed.c_str(), split.c_str(), e.reads, s.median, s.p90, line, s.median / line,
+                  one.size() < 20 ? "  (some 1-register reads split)" : "");
+      std::fflush(stdout);
+    }
+  }
+  std::printf("  (%.0f s)\n", (NowMs() - started) / 1e3);
+
+  std::printf("\n  Replies that fit, split by the bursts: %d reads of 8 registers, bursts every 16 ms\n"
+              "  reaching the window 0..J ms late (--jitter J): gaps of up to 16 + J ms, where the\n"
+              "  read ends after more than 20 ms of quiet\n",
+              kJitterReads);
+  std::printf("  %6s %14s %14s %14s %14s\n", "rate", "J = 0 ms", "J = 2 ms", "J = 4 ms", "J = 8 ms");
+  for (const int rate : {2400, 9600}) {
+    std::printf("  %6d", rate);
+    for (const int jitter : {0, 2, 4, 8}) {
+      LineBench bench(rate, {"--adapter", "burst", "--jitter", std::to_string(jitter)});
+      int split = 0;
+      for (int i = 0; i < kJitterReads; ++i) split += bench.Read(8).whole ? 0 : 1;
+      std::printf(" %6d (%4.1f%%)", split, 100.0 * split / kJitterReads);
+      std::fflush(stdout);
+    }
+    std::printf("\n");
+  }
+  return 0;
+}
+
 }  // namespace
 }  // namespace rilvano::bench
 
@@ -496,9 +685,10 @@ int main(int argc, char** argv) {
   if (all || mode == "idle") failed |= IdleCpu();
   if (all || mode == "pane") failed |= PaneGrowth();
   if (all || mode == "stream") failed |= Streaming(argc > 2 ? std::atoi(argv[2]) : 30);
+  if (all || mode == "line") failed |= LineModel();
   if (all) failed |= Startup(argv[0]);
-  if (!all && mode != "roundtrip" && mode != "idle" && mode != "pane" && mode != "stream") {
-    std::fprintf(stderr, "usage: rilvano-bench [all|roundtrip|idle|pane|stream [SECONDS]|startup]\n");
+  if (!all && mode != "roundtrip" && mode != "idle" && mode != "pane" && mode != "stream" && mode != "line") {
+    std::fprintf(stderr, "usage: rilvano-bench [all|roundtrip|idle|pane|stream [SECONDS]|line|startup]\n");
     return 2;
   }
   std::fflush(stdout);
