@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@
 #include "modbus/bytes.h"
 #include "modbus/cp1251.h"
 #include "receive/reply.h"
+#include "serial/SerialPort.h"
+#include "serial/comm.h"
 #include "tests/e2e/process.h"
 #include "tools/line.h"
 #include "window/qt/QtView.h"
@@ -481,24 +484,44 @@ int Startup(const char* self) {
 // ---- 7. the line ------------------------------------------------------------
 
 constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr int kEdgeTrials = 20;   // a count is whole when it is, every time, in this many reads
+constexpr int kEdgeTrials = 20;    // reads of a count before it is called one thing
 constexpr int kJitterReads = 100;  // reads of 8 registers for each jitter
 constexpr int kTurnaroundMs = 5;   // the simulator's, from the end of the request on the wire
+constexpr double kReadLimitMs = 256;  // 255 x 1 ms + 1 ms: the longest a read may last
 
-// The lengths of the raw blocks in a pane, in order.
-std::vector<std::size_t> RawPackets(const std::string& pane) {
-  std::vector<std::string> lines;
-  for (std::size_t pos = 0; pos < pane.size();) {
-    const std::size_t end = std::min(pane.find('\n', pos), pane.size());
-    lines.push_back(pane.substr(pos, end - pos));
-    pos = end + 1;
+// The native port, keeping the time of the last write and of every read.
+class TimedPlatform final : public comm::Platform {
+ public:
+  struct Read {
+    double startMs, endMs;
+    std::uint32_t bytes;
+  };
+  double writeMs = 0;
+  std::vector<Read> reads;
+
+  comm::Handle CreateFile(const std::string& port) override { return native_.CreateFile(port); }
+  bool SetCommTimeouts(comm::Handle h, const comm::Timeouts& t) override { return native_.SetCommTimeouts(h, t); }
+  bool BuildCommDCB(const std::string& settings, comm::LineSettings& dcb) override {
+    return native_.BuildCommDCB(settings, dcb);
   }
-  std::vector<std::size_t> packets;
-  for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
-    if (lines[i] == "Принят пакет:") packets.push_back(lines[i + 2].size() / 3);  // "01 03 "
+  bool SetCommState(comm::Handle h, const comm::LineSettings& dcb) override { return native_.SetCommState(h, dcb); }
+  std::uint32_t GetLastError() override { return native_.GetLastError(); }
+  bool CloseHandle(comm::Handle h) override { return native_.CloseHandle(h); }
+  bool ReadFile(comm::Handle h, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    const double start = NowMs();
+    const bool ok = native_.ReadFile(h, buffer, size, transferred);
+    reads.push_back({start, NowMs(), transferred});
+    return ok;
   }
-  return packets;
-}
+  bool WriteFile(comm::Handle h, const std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    writeMs = NowMs();
+    return native_.WriteFile(h, buffer, size, transferred);
+  }
+  bool FlushFileBuffers(comm::Handle h) override { return native_.FlushFileBuffers(h); }
+
+ private:
+  comm::Platform& native_ = comm::NativePlatform();
+};
 
 // The window reading registers from a simulator on a timed line, one read
 // at a time. Between reads the timer is stopped, so that no idle tick sits
@@ -509,29 +532,34 @@ class LineBench {
  public:
   LineBench(int rate, std::vector<std::string> options)
       : rate_(rate), sim_(WithLine(rate, std::move(options))) {
+    SerialPort::SetPlatform(&port_);
     w_.show();
     w_.Text10->setText(QString::number(rate));
     OpenOn(w_, sim_.Port());
     QObject::connect(w_.Text8->document(), &QTextDocument::contentsChanged, [this] { text8At_ = NowMs(); });
+    // Once the reply's bytes are in, the tick that took the last of them
+    // still decodes; no tick after it.
     QObject::connect(w_.Text2->document(), &QTextDocument::contentsChanged, [this] {
-      if (arrived_) return;
-      std::size_t bytes = 0;
-      for (const std::size_t n : RawPackets(QtView::PaneText(w_.Text2))) bytes += n;
-      if (bytes < expected_) return;
-      arrived_ = true;
-      w_.TMRComm->stop();  // this tick still decodes what it read
+      if (!arrived_ && Received() >= expected_) {
+        arrived_ = true;
+        w_.TMRComm->stop();
+      }
     });
     RunFor(300);
     w_.TMRComm->stop();
   }
-  ~LineBench() { w_.form.BTNCloseCom_Click(); }
+  ~LineBench() {
+    w_.form.BTNCloseCom_Click();
+    SerialPort::SetPlatform(nullptr);
+  }
   LineBench(const LineBench&) = delete;
   LineBench& operator=(const LineBench&) = delete;
 
   struct Outcome {
     bool whole = false;     // one packet, decoded Good
-    std::size_t packets = 0;
+    bool cut = false;       // split: a read ended at its 256 ms limit with the reply under way
     double decodedMs = 0;   // click to the decoded reply, when whole
+    double readStartMs = 0;  // the write to the start of the first read
   };
 
   // Reads `count` registers from register 0.
@@ -542,6 +570,10 @@ class LineBench {
     w_.Text9->setText(QString::number(count));
     expected_ = 5 + 2 * static_cast<std::size_t>(count);
     arrived_ = false;
+    // A read ends 20 ms after the last burst, on the adapter's 16 ms grid;
+    // clicking at once would meet that grid at the same phase every time.
+    RunFor(std::uniform_int_distribution<int>(0, 15)(random_));
+    port_.reads.clear();
     w_.TMRComm->start();
     const double start = NowMs();
     w_.Command3->click();
@@ -549,9 +581,15 @@ class LineBench {
     RunUntil([this] { return arrived_; }, static_cast<int>(sim::CharMs(rate_) * (13 + 2 * count)) + 1000);
     w_.TMRComm->stop();
     Outcome o;
-    o.packets = RawPackets(QtView::PaneText(w_.Text2)).size();
-    o.whole = arrived_ && o.packets == 1 && EndsWith(QtView::PaneText(w_.Text8), "Good\n\n");
+    std::size_t pieces = 0;
+    for (const auto& r : port_.reads) {
+      if (r.bytes > 0) ++pieces;
+      if (r.bytes > 0 && r.endMs - r.startMs >= kReadLimitMs - 0.5) o.cut = true;
+    }
+    o.whole = arrived_ && pieces == 1 && EndsWith(QtView::PaneText(w_.Text8), "Good\n\n");
+    if (o.whole) o.cut = false;
     if (o.whole) o.decodedMs = text8At_ - start;
+    if (!port_.reads.empty()) o.readStartMs = port_.reads.front().startMs - port_.writeMs;
     return o;
   }
 
@@ -560,97 +598,111 @@ class LineBench {
     options.insert(options.begin(), {"--line", "--baud", std::to_string(rate), "--registers", "125"});
     return options;
   }
+  std::size_t Received() const {
+    std::size_t bytes = 0;
+    for (const auto& r : port_.reads) bytes += r.bytes;
+    return bytes;
+  }
 
   int rate_;
   Simulator sim_;
+  TimedPlatform port_;
   QtView w_;
   std::size_t expected_ = 0;
   bool arrived_ = true;
   double text8At_ = 0;
+  std::mt19937 random_{23};
 };
 
-// Where the counts stop arriving whole: the largest whole in every one of
-// kEdgeTrials reads, the counts seen both whole and split, and the first
-// split in every read. A single read per count finds the region (binary
-// search); the counts around it are then read until they show which they are.
+// How far the counts arrive in one packet. A reply is cut when a read ends
+// at its 256 ms limit while the reply is still coming: that depends on the
+// count. A reply may also be split by a pause over 20 ms between two
+// bursts, at any count, now and then: those reads are counted apart. A
+// single read per count finds the region (binary search); the counts around
+// it are then read until they show which they are.
 struct Edge {
-  int whole = 0;        // whole in kEdgeTrials of kEdgeTrials
-  int split = 0;        // split in kEdgeTrials of kEdgeTrials; 0: none up to 125
+  int fits = 0;   // never cut in kEdgeTrials reads
+  int cut = 0;    // cut in kEdgeTrials of kEdgeTrials; 0: none up to 125
   int reads = 0;
+  int paused = 0;  // reads split by a pause
+  std::vector<double> readStarts;
 };
 
 Edge FindEdge(LineBench& bench) {
   Edge e;
-  // Reads `count` until it has been both whole and split, or one of them
-  // kEdgeTrials times; returns +1 always whole, -1 always split, 0 mixed.
-  const auto judge = [&](int count) {
-    int whole = 0, split = 0;
-    while ((whole == 0 || split == 0) && whole < kEdgeTrials && split < kEdgeTrials) {
-      (bench.Read(count).whole ? whole : split) += 1;
-      ++e.reads;
-    }
-    return split == 0 ? 1 : whole == 0 ? -1 : 0;
+  const auto read = [&](int count) {
+    const auto o = bench.Read(count);
+    ++e.reads;
+    if (!o.whole && !o.cut) ++e.paused;
+    e.readStarts.push_back(o.readStartMs);
+    return !o.cut;
   };
-  ++e.reads;
-  if (bench.Read(125).whole && judge(125) == 1) {
-    e.whole = 125;
-    return e;
-  }
-  int lo = 0, hi = 125;  // hi was split once at least
+  // Reads `count` until it has been both cut and not, or one of them
+  // kEdgeTrials times; +1 never cut, -1 always cut, 0 both.
+  const auto judge = [&](int count) {
+    int fits = 0, cut = 0;
+    while ((fits == 0 || cut == 0) && fits < kEdgeTrials && cut < kEdgeTrials) (read(count) ? fits : cut) += 1;
+    return cut == 0 ? 1 : fits == 0 ? -1 : 0;
+  };
+  int lo = 0, hi = 126;  // lo fits (0: trivially), hi is cut (126: beyond the last)
   while (hi - lo > 1) {
     const int mid = (lo + hi) / 2;
-    ++e.reads;
-    (bench.Read(mid).whole ? lo : hi) = mid;
+    (read(mid) ? lo : hi) = mid;
   }
-  int down = hi;
+  int down = std::min(lo + 1, 125);
   while (down > 1 && judge(down) != 1) --down;
-  e.whole = down;
-  int up = hi;
-  while (up < 125 && judge(up) != -1) ++up;
-  e.split = up;
+  e.fits = down;
+  int up = down + 1;
+  while (up <= 125 && judge(up) != -1) ++up;
+  e.cut = up <= 125 ? up : 0;
   return e;
 }
 
 int LineModel() {
   std::printf(
-      "\n[7] The line: rilvano-sim --line at each rate, the window reading N registers\n"
-      "  whole: one packet, decoded Good; the largest count whole in %d of %d reads, the\n"
-      "  counts whole in some reads and split in others, the first split in %d of %d.\n"
-      "  1-register read: click to the decoded reply (median of 20), beside the line's own\n"
-      "  time: request and reply on the wire (15 characters of 10 bits) + %d ms turnaround.\n"
-      "  burst: the adapter's defaults, 62 bytes or a 16 ms latency timer.\n",
-      kEdgeTrials, kEdgeTrials, kEdgeTrials, kEdgeTrials, kTurnaroundMs);
-  std::printf("  %6s %-6s %6s %8s %10s %7s  %10s %9s %9s %7s\n", "rate", "model", "whole", "mixed", "split",
-              "reads", "1 reg", "p90", "line", "ratio");
+      "\n[7] The line: rilvano-sim --line at each rate, the window reading N registers from\n"
+      "  a click at a random moment; burst: the adapter's defaults, 62 bytes or a 16 ms timer.\n"
+      "  fits: the largest count never cut by the read's 256 ms limit in %d reads; mixed:\n"
+      "  cut in some reads; cut: from this count cut in %d of %d. paused: reads split by over\n"
+      "  20 ms between two bursts instead. read at: the write to the start of the read that\n"
+      "  takes the reply (median). 1 reg: click to the decoded 1-register reply (median of\n"
+      "  20), beside the line's time: 15 characters of 10 bits + %d ms turnaround.\n",
+      kEdgeTrials, kEdgeTrials, kEdgeTrials, kTurnaroundMs);
+  std::printf("  %6s %-5s %4s %7s %8s %10s %8s  %8s %8s %6s\n", "rate", "model", "fits", "mixed", "cut", "paused",
+              "read at", "1 reg", "line", "ratio");
   const double started = NowMs();
   for (const int rate : kRates) {
     for (const bool burst : {false, true}) {
       LineBench bench(rate, burst ? std::vector<std::string>{"--adapter", "burst"} : std::vector<std::string>{});
       std::vector<double> one;
+      int onePaused = 0;
       for (int i = 0; i < 23; ++i) {
         const auto o = bench.Read(1);
-        if (i >= 3 && o.whole) one.push_back(o.decodedMs);
+        if (o.whole && i >= 3) one.push_back(o.decodedMs);
+        if (!o.whole) ++onePaused;
       }
       const Edge e = FindEdge(bench);
-      const Stats s = Summarise(one);
-      const double line = 15 * sim::CharMs(rate) + kTurnaroundMs;
-      const std::string mixed =
-          e.split == 0 || e.split == e.whole + 1 ? "-"
-          : e.split == e.whole + 2              ? std::to_string(e.whole + 1)
-                                                : std::to_string(e.whole + 1) + "-" + std::to_string(e.split - 1);
-      const std::string split = e.split == 0 ? "none" : "from " + std::to_string(e.split);
-      std::printf("  %6d %-6s %6d %8s %10s %7d  %7.1f ms %6.1f ms %6.1f ms %7.2f%s\n", rate, burst ? "burst" : "uart",
-                  e.whole, mixed.c_str(), split.c_str(), e.reads, s.median, s.p90, line, s.median / line,
-                  one.size() < 20 ? "  (some 1-register reads split)" : "");
+      const double line = 15 * sim::CharMs(static_cast<unsigned>(rate)) + kTurnaroundMs;
+      const double median = Summarise(one).median;
+      const int lastMixed = e.cut == 0 ? 125 : e.cut - 1;
+      const std::string mixed = lastMixed <= e.fits     ? "-"
+                                : lastMixed == e.fits + 1 ? std::to_string(lastMixed)
+                                                          : std::to_string(e.fits + 1) + "-" + std::to_string(lastMixed);
+      const std::string cut = e.cut == 0 ? "none" : "from " + std::to_string(e.cut);
+      const std::string paused = std::to_string(e.paused + onePaused) + "/" + std::to_string(e.reads + 23);
+      std::printf("  %6d %-5s %4d %7s %8s %10s %5.1f ms  %5.1f ms %5.1f ms %6.2f\n", rate, burst ? "burst" : "uart",
+                  e.fits, mixed.c_str(), cut.c_str(), paused.c_str(), Summarise(e.readStarts).median, median, line,
+                  median / line);
       std::fflush(stdout);
     }
   }
   std::printf("  (%.0f s)\n", (NowMs() - started) / 1e3);
 
-  std::printf("\n  Replies that fit, split by the bursts: %d reads of 8 registers, bursts every 16 ms\n"
-              "  reaching the window 0..J ms late (--jitter J): gaps of up to 16 + J ms, where the\n"
-              "  read ends after more than 20 ms of quiet\n",
-              kJitterReads);
+  std::printf(
+      "\n  Replies that fit, split by a pause: %d reads of 8 registers, bursts every 16 ms\n"
+      "  reaching the window 0..J ms late (--jitter J): gaps of up to 16 + J ms, where the\n"
+      "  read ends after more than 20 ms of quiet\n",
+      kJitterReads);
   std::printf("  %6s %14s %14s %14s %14s\n", "rate", "J = 0 ms", "J = 2 ms", "J = 4 ms", "J = 8 ms");
   for (const int rate : {2400, 9600}) {
     std::printf("  %6d", rate);
