@@ -685,9 +685,8 @@ int LineModel() {
       const double line = 15 * sim::CharMs(static_cast<unsigned>(rate)) + kTurnaroundMs;
       const double median = Summarise(one).median;
       const int lastMixed = e.cut == 0 ? 125 : e.cut - 1;
-      const std::string mixed = lastMixed <= e.fits     ? "-"
-                                : lastMixed == e.fits + 1 ? std::to_string(lastMixed)
-                                                          : std::to_string(e.fits + 1) + "-" + std::to_string(lastMixed);
+      std::string mixed = lastMixed <= e.fits ? "-" : std::to_string(lastMixed);
+      if (lastMixed > e.fits + 1) mixed = std::to_string(e.fits + 1) + "-" + mixed;
       const std::string cut = e.cut == 0 ? "none" : "from " + std::to_string(e.cut);
       const std::string paused = std::to_string(e.paused + onePaused) + "/" + std::to_string(e.reads + 23);
       std::printf("  %6d %-5s %4d %7s %8s %10s %5.1f ms  %5.1f ms %5.1f ms %6.2f\n", rate, burst ? "burst" : "uart",
