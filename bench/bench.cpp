@@ -695,7 +695,6 @@ int LineModel() {
       std::fflush(stdout);
     }
   }
-  std::printf("  (%.0f s)\n", (NowMs() - started) / 1e3);
 
   std::printf(
       "\n  Replies that fit, split by a pause: %d reads of 8 registers, bursts every 16 ms\n"
@@ -714,6 +713,7 @@ int LineModel() {
     }
     std::printf("\n");
   }
+  std::printf("  (this part took %.0f s)\n", (NowMs() - started) / 1e3);
   return 0;
 }
 
