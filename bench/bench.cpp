@@ -1,5 +1,5 @@
 // Benchmarks of the real window (offscreen) against the simulator:
-//   rilvano-bench [all|roundtrip|idle|pane|stream|startup]
+//   rilvano-bench [all|roundtrip|idle|pane|stream|line|startup]
 // Each prints its figures, the target and whether this run met it.
 #include <fcntl.h>
 #include <modbus.h>
@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,10 @@
 #include "modbus/bytes.h"
 #include "modbus/cp1251.h"
 #include "receive/reply.h"
+#include "serial/SerialPort.h"
+#include "serial/comm.h"
 #include "tests/e2e/process.h"
+#include "tools/line.h"
 #include "window/qt/QtView.h"
 
 namespace rilvano::bench {
@@ -477,6 +481,242 @@ int Startup(const char* self) {
   return idle > 0 && full > 0 ? 0 : 1;
 }
 
+// ---- 7. the line ------------------------------------------------------------
+
+constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int kEdgeTrials = 20;    // reads of a count before it is called one thing
+constexpr int kJitterReads = 100;  // reads of 8 registers for each jitter
+constexpr int kTurnaroundMs = 5;   // the simulator's, from the end of the request on the wire
+constexpr double kReadLimitMs = 256;  // 255 x 1 ms + 1 ms: the longest a read may last
+
+// The native port, keeping the time of the last write and of every read.
+class TimedPlatform final : public comm::Platform {
+ public:
+  struct Read {
+    double startMs, endMs;
+    std::uint32_t bytes;
+  };
+  double writeMs = 0;
+  std::vector<Read> reads;
+
+  comm::Handle CreateFile(const std::string& port) override { return native_.CreateFile(port); }
+  bool SetCommTimeouts(comm::Handle h, const comm::Timeouts& t) override { return native_.SetCommTimeouts(h, t); }
+  bool BuildCommDCB(const std::string& settings, comm::LineSettings& dcb) override {
+    return native_.BuildCommDCB(settings, dcb);
+  }
+  bool SetCommState(comm::Handle h, const comm::LineSettings& dcb) override { return native_.SetCommState(h, dcb); }
+  std::uint32_t GetLastError() override { return native_.GetLastError(); }
+  bool CloseHandle(comm::Handle h) override { return native_.CloseHandle(h); }
+  bool ReadFile(comm::Handle h, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    const double start = NowMs();
+    const bool ok = native_.ReadFile(h, buffer, size, transferred);
+    reads.push_back({start, NowMs(), transferred});
+    return ok;
+  }
+  bool WriteFile(comm::Handle h, const std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    writeMs = NowMs();
+    return native_.WriteFile(h, buffer, size, transferred);
+  }
+  bool FlushFileBuffers(comm::Handle h) override { return native_.FlushFileBuffers(h); }
+
+ private:
+  comm::Platform& native_ = comm::NativePlatform();
+};
+
+// The window reading registers from a simulator on a timed line, one read
+// at a time. Between reads the timer is stopped, so that no idle tick sits
+// in a 256 ms read when the next click comes; a click finds the window as
+// an operator's does once that tick has let go: the send, the 20 ms pause,
+// then the tick that reads.
+class LineBench {
+ public:
+  LineBench(int rate, std::vector<std::string> options)
+      : rate_(rate), sim_(WithLine(rate, std::move(options))) {
+    SerialPort::SetPlatform(&port_);
+    w_.show();
+    w_.Text10->setText(QString::number(rate));
+    OpenOn(w_, sim_.Port());
+    QObject::connect(w_.Text8->document(), &QTextDocument::contentsChanged, [this] { text8At_ = NowMs(); });
+    // Once the reply's bytes are in, the tick that took the last of them
+    // still decodes; no tick after it.
+    QObject::connect(w_.Text2->document(), &QTextDocument::contentsChanged, [this] {
+      if (!arrived_ && Received() >= expected_) {
+        arrived_ = true;
+        w_.TMRComm->stop();
+      }
+    });
+    RunFor(300);
+    w_.TMRComm->stop();
+  }
+  ~LineBench() {
+    w_.form.BTNCloseCom_Click();
+    SerialPort::SetPlatform(nullptr);
+  }
+  LineBench(const LineBench&) = delete;
+  LineBench& operator=(const LineBench&) = delete;
+
+  struct Outcome {
+    bool whole = false;     // one packet, decoded Good
+    bool cut = false;       // split: a read ended at its 256 ms limit with the reply under way
+    double decodedMs = 0;   // click to the decoded reply, when whole
+    double readStartMs = 0;  // the write to the start of the first read
+  };
+
+  // Reads `count` registers from register 0.
+  Outcome Read(int count) {
+    w_.Command6->click();
+    w_.Command7->click();
+    w_.Text7->setText("0");
+    w_.Text9->setText(QString::number(count));
+    expected_ = 5 + 2 * static_cast<std::size_t>(count);
+    arrived_ = false;
+    // A read ends 20 ms after the last burst, on the adapter's 16 ms grid;
+    // clicking at once would meet that grid at the same phase every time.
+    RunFor(std::uniform_int_distribution<int>(0, 15)(random_));
+    port_.reads.clear();
+    w_.TMRComm->start();
+    const double start = NowMs();
+    w_.Command3->click();
+    // Request and reply on the wire, and a second to spare.
+    RunUntil([this] { return arrived_; }, static_cast<int>(sim::CharMs(rate_) * (13 + 2 * count)) + 1000);
+    w_.TMRComm->stop();
+    Outcome o;
+    std::size_t pieces = 0;
+    for (const auto& r : port_.reads) {
+      if (r.bytes > 0) ++pieces;
+      if (r.bytes > 0 && r.endMs - r.startMs >= kReadLimitMs - 0.5) o.cut = true;
+    }
+    o.whole = arrived_ && pieces == 1 && EndsWith(QtView::PaneText(w_.Text8), "Good\n\n");
+    if (o.whole) o.cut = false;
+    if (o.whole) o.decodedMs = text8At_ - start;
+    if (!port_.reads.empty()) o.readStartMs = port_.reads.front().startMs - port_.writeMs;
+    return o;
+  }
+
+ private:
+  static std::vector<std::string> WithLine(int rate, std::vector<std::string> options) {
+    options.insert(options.begin(), {"--line", "--baud", std::to_string(rate), "--registers", "125"});
+    return options;
+  }
+  std::size_t Received() const {
+    std::size_t bytes = 0;
+    for (const auto& r : port_.reads) bytes += r.bytes;
+    return bytes;
+  }
+
+  int rate_;
+  Simulator sim_;
+  TimedPlatform port_;
+  QtView w_;
+  std::size_t expected_ = 0;
+  bool arrived_ = true;
+  double text8At_ = 0;
+  std::mt19937 random_{23};
+};
+
+// How far the counts arrive in one packet. A reply is cut when a read ends
+// at its 256 ms limit while the reply is still coming: that depends on the
+// count. A reply may also be split by a pause over 20 ms between two
+// bursts, at any count, now and then: those reads are counted apart. A
+// single read per count finds the region (binary search); the counts around
+// it are then read until they show which they are.
+struct Edge {
+  int fits = 0;   // never cut in kEdgeTrials reads
+  int cut = 0;    // cut in kEdgeTrials of kEdgeTrials; 0: none up to 125
+  int reads = 0;
+  int paused = 0;  // reads split by a pause
+  std::vector<double> readStarts;
+};
+
+Edge FindEdge(LineBench& bench) {
+  Edge e;
+  const auto read = [&](int count) {
+    const auto o = bench.Read(count);
+    ++e.reads;
+    if (!o.whole && !o.cut) ++e.paused;
+    e.readStarts.push_back(o.readStartMs);
+    return !o.cut;
+  };
+  // Reads `count` until it has been both cut and not, or one of them
+  // kEdgeTrials times; +1 never cut, -1 always cut, 0 both.
+  const auto judge = [&](int count) {
+    int fits = 0, cut = 0;
+    while ((fits == 0 || cut == 0) && fits < kEdgeTrials && cut < kEdgeTrials) (read(count) ? fits : cut) += 1;
+    return cut == 0 ? 1 : fits == 0 ? -1 : 0;
+  };
+  int lo = 0, hi = 126;  // lo fits (0: trivially), hi is cut (126: beyond the last)
+  while (hi - lo > 1) {
+    const int mid = (lo + hi) / 2;
+    (read(mid) ? lo : hi) = mid;
+  }
+  int down = std::min(lo + 1, 125);
+  while (down > 1 && judge(down) != 1) --down;
+  e.fits = down;
+  int up = down + 1;
+  while (up <= 125 && judge(up) != -1) ++up;
+  e.cut = up <= 125 ? up : 0;
+  return e;
+}
+
+int LineModel() {
+  std::printf(
+      "\n[7] The line: rilvano-sim --line at each rate, the window reading N registers from\n"
+      "  a click at a random moment; burst: the adapter's defaults, 62 bytes or a 16 ms timer.\n"
+      "  fits: the largest count never cut by the read's 256 ms limit in %d reads; mixed:\n"
+      "  cut in some reads; cut: from this count cut in %d of %d. paused: reads split by over\n"
+      "  20 ms between two bursts instead. read at: the write to the start of the read that\n"
+      "  takes the reply (median). 1 reg: click to the decoded 1-register reply (median of\n"
+      "  20), beside the line's time: 15 characters of 10 bits + %d ms turnaround.\n",
+      kEdgeTrials, kEdgeTrials, kEdgeTrials, kTurnaroundMs);
+  std::printf("  %6s %-5s %4s %7s %8s %10s %8s  %8s %8s %6s\n", "rate", "model", "fits", "mixed", "cut", "paused",
+              "read at", "1 reg", "line", "ratio");
+  const double started = NowMs();
+  for (const int rate : kRates) {
+    for (const bool burst : {false, true}) {
+      LineBench bench(rate, burst ? std::vector<std::string>{"--adapter", "burst"} : std::vector<std::string>{});
+      std::vector<double> one;
+      int onePaused = 0;
+      for (int i = 0; i < 23; ++i) {
+        const auto o = bench.Read(1);
+        if (o.whole && i >= 3) one.push_back(o.decodedMs);
+        if (!o.whole) ++onePaused;
+      }
+      const Edge e = FindEdge(bench);
+      const double line = 15 * sim::CharMs(static_cast<unsigned>(rate)) + kTurnaroundMs;
+      const double median = Summarise(one).median;
+      const int lastMixed = e.cut == 0 ? 125 : e.cut - 1;
+      std::string mixed = lastMixed <= e.fits ? "-" : std::to_string(lastMixed);
+      if (lastMixed > e.fits + 1) mixed = std::to_string(e.fits + 1) + "-" + mixed;
+      const std::string cut = e.cut == 0 ? "none" : "from " + std::to_string(e.cut);
+      const std::string paused = std::to_string(e.paused + onePaused) + "/" + std::to_string(e.reads + 23);
+      std::printf("  %6d %-5s %4d %7s %8s %10s %5.1f ms  %5.1f ms %5.1f ms %6.2f\n", rate, burst ? "burst" : "uart",
+                  e.fits, mixed.c_str(), cut.c_str(), paused.c_str(), Summarise(e.readStarts).median, median, line,
+                  median / line);
+      std::fflush(stdout);
+    }
+  }
+
+  std::printf(
+      "\n  Replies that fit, split by a pause: %d reads of 8 registers, bursts every 16 ms\n"
+      "  reaching the window 0..J ms late (--jitter J): gaps of up to 16 + J ms, where the\n"
+      "  read ends after more than 20 ms of quiet\n",
+      kJitterReads);
+  std::printf("  %6s %14s %14s %14s %14s\n", "rate", "J = 0 ms", "J = 2 ms", "J = 4 ms", "J = 8 ms");
+  for (const int rate : {2400, 9600}) {
+    std::printf("  %6d", rate);
+    for (const int jitter : {0, 2, 4, 8}) {
+      LineBench bench(rate, {"--adapter", "burst", "--jitter", std::to_string(jitter)});
+      int split = 0;
+      for (int i = 0; i < kJitterReads; ++i) split += bench.Read(8).whole ? 0 : 1;
+      std::printf(" %6d (%4.1f%%)", split, 100.0 * split / kJitterReads);
+      std::fflush(stdout);
+    }
+    std::printf("\n");
+  }
+  std::printf("  (this part took %.0f s)\n", (NowMs() - started) / 1e3);
+  return 0;
+}
+
 }  // namespace
 }  // namespace rilvano::bench
 
@@ -496,9 +736,10 @@ int main(int argc, char** argv) {
   if (all || mode == "idle") failed |= IdleCpu();
   if (all || mode == "pane") failed |= PaneGrowth();
   if (all || mode == "stream") failed |= Streaming(argc > 2 ? std::atoi(argv[2]) : 30);
+  if (all || mode == "line") failed |= LineModel();
   if (all) failed |= Startup(argv[0]);
-  if (!all && mode != "roundtrip" && mode != "idle" && mode != "pane" && mode != "stream") {
-    std::fprintf(stderr, "usage: rilvano-bench [all|roundtrip|idle|pane|stream [SECONDS]|startup]\n");
+  if (!all && mode != "roundtrip" && mode != "idle" && mode != "pane" && mode != "stream" && mode != "line") {
+    std::fprintf(stderr, "usage: rilvano-bench [all|roundtrip|idle|pane|stream [SECONDS]|line|startup]\n");
     return 2;
   }
   std::fflush(stdout);
