@@ -9,6 +9,9 @@
 #   pe_check_hardening EXE            ASLR (DYNAMICBASE, relocations kept)
 #                                     and NX; a PE32 also large-address-
 #                                     aware, a PE32+ also HIGHENTROPYVA
+#   pe_check_program EXE ARCH gui|console
+#                                     all of the above that a shipped
+#                                     program must pass
 #   pe_check_hardening_refuses DIR    links probes in DIR with one flag off
 #                                     each and fails unless every one is
 #                                     refused and the full set is taken
@@ -119,6 +122,11 @@ pe_check_hardening() {
     done
     return 1
   fi
+}
+
+pe_check_program() {
+  local exe=$1 arch=$2 kind=$3
+  pe_check_format "$exe" "$arch" && "pe_check_$kind" "$exe" && pe_check_imports "$exe" && pe_check_hardening "$exe"
 }
 
 pe_check_hardening_refuses() {
