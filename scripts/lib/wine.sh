@@ -9,6 +9,7 @@
 #                           a fresh private prefix (and the null graphics driver)
 #   wine_link_com N TTY     COMn of the prefix is that pseudo-terminal
 #   wine_wait / wine_kill   let the prefix's wineserver end / end it now
+#   wine_hold               keep the prefix's wineserver up until wine_kill
 #   wine_locale LOCALE      generates a glibc locale the runs need (root)
 #
 # Inside the namespace of scripts/lib/i386root.sh (WINE_ROOT_BIN set), win32
@@ -131,6 +132,12 @@ wine() { "$WINE_LOADER_BIN" "$@"; }
 # SIGHUP flood.
 wine_wait() { [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && "$WINE_SERVER_BIN" -w 2>/dev/null || true; }
 wine_kill() { [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && "$WINE_SERVER_BIN" -k 2>/dev/null || true; }
+
+# A server left to itself ends a few seconds after its last client; a program
+# started just then can meet it closing ("wine client error:0: recvmsg:
+# Connection reset by peer", seen between two test executables). Held, it
+# stays up for a run of programs one after another, until wine_kill.
+wine_hold() { "$WINE_SERVER_BIN" -p; }
 
 # A fresh prefix in DIR for the architecture chosen by wine_use (about 7 s
 # and 700 MB): one per stage run, shared by all the executables it starts.
