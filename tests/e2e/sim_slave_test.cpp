@@ -166,6 +166,7 @@ struct LineCase {
 };
 
 constexpr double kChar9600 = 10000.0 / 9600;
+constexpr double kChar115200 = 10000.0 / 115200;
 
 TEST(SimLine, DeliveriesFollowTheLineAndTheAdapter) {
   const LineCase cases[] = {
@@ -206,6 +207,10 @@ TEST(SimLine, DeliveriesFollowTheLineAndTheAdapter) {
        {"--line", "--adapter", "burst", "--echo"},
        {{0, true, "\x01\x02"}, {2 * kChar9600 + 5, false, "R"}},
        {{16, std::string("\x01\x02R")}}},
+      {"burst: by default 62 bytes, a 64-byte USB packet less its 2 status bytes",
+       {"--line", "--adapter", "burst", "--baud", "115200"},
+       {{0, false, std::string(70, 'x')}},
+       {{62 * kChar115200, std::string(62, 'x')}, {62 * kChar115200 + 16, std::string(8, 'x')}}},
   };
   for (const auto& c : cases) {
     Line line(Parsed(c.options), 0);
