@@ -1,4 +1,5 @@
 // Request handlers and the send sequence.
+#include <algorithm>
 #include <cmath>
 
 #include "form/frmSerial.h"
@@ -30,6 +31,22 @@ bool Accept(frmSerial& w, const Request& r) {
   return true;
 }
 
+// A frame the port did not take whole must not read as sent, in the pane or
+// in the log the operator keeps as a record; "" when it went out.
+std::string NotSentText(std::size_t written, std::size_t size) {
+  if (written >= size) return {};
+  std::string text = "Пакет не отправлен";
+  if (SerialPort::PortHandle == comm::kInvalidHandle) {
+    text += ": порт не открыт";
+  } else if (written > 0) {
+    text += ": передано " + std::to_string(written) + " из " + std::to_string(size) + " байт";
+  }
+  if (const std::uint32_t error = SerialPort::LastError(); error != 0) {
+    text += " (ошибка " + std::to_string(error) + ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 void frmSerial::StepText7(double step) {
@@ -42,12 +59,15 @@ void frmSerial::StepText7(double step) {
 
 void frmSerial::SendPacket(Control pane, bool closingBreaks) {
   Packet += CRC16(Packet);
-  SerialPort::WritePort(Packet);  // a short or failed write is not reported
+  // Nothing is retried; the echo below still shows the frame that was tried.
+  const auto written = static_cast<std::size_t>(std::max<int>(0, SerialPort::WritePort(Packet)));
+  const std::string notSent = NotSentText(written, Packet.size());
 
   AppendPane(pane, NewLine + std::string(kSendHeader));
   for (char byte : Packet) {
     AppendPane(pane, HexPair(static_cast<unsigned char>(byte)) + " ");
   }
+  if (!notSent.empty()) AppendPane(pane, NewLine + notSent);
   if (closingBreaks) {
     AppendPane(pane, NewLine);
     AppendPane(pane, NewLine);
@@ -59,6 +79,7 @@ void frmSerial::SendPacket(Control pane, bool closingBreaks) {
     LogItem(HexPair(static_cast<unsigned char>(byte)) + " ");
   }
   LogLine("");
+  if (!notSent.empty()) LogLine(notSent);
 
   Sleep(20);
 }

@@ -19,6 +19,7 @@ constexpr std::uint32_t kPiece = 255;
 
 comm::Platform* platform = nullptr;
 MessageSink sink;
+std::uint32_t lastError = 0;
 
 comm::Platform& Platform() { return platform != nullptr ? *platform : comm::NativePlatform(); }
 
@@ -34,7 +35,7 @@ void Show(const std::string& text) {
 
 // A configuration step failed: tell the operator, then give the handle back.
 std::int16_t FailConfiguration(const std::string& what) {
-  const std::uint32_t error = Platform().GetLastError();
+  const std::uint32_t error = lastError = Platform().GetLastError();
   Show(what + " Error: " + std::to_string(error));
   ClosePort();
   return 0;
@@ -44,7 +45,9 @@ std::int16_t FailConfiguration(const std::string& what) {
 std::uint32_t WritePiece(std::string_view piece) {
   std::copy(piece.begin(), piece.end(), IoBuffer.begin());
   std::uint32_t written = 0;
-  Platform().WriteFile(PortHandle, IoBuffer.data(), static_cast<std::uint32_t>(piece.size()), written);
+  if (!Platform().WriteFile(PortHandle, IoBuffer.data(), static_cast<std::uint32_t>(piece.size()), written)) {
+    lastError = Platform().GetLastError();
+  }
   return std::min<std::uint32_t>(written, static_cast<std::uint32_t>(piece.size()));
 }
 
@@ -54,9 +57,13 @@ std::int16_t OpenPort(const std::string& port, const std::string& settings) {
   // A handle still held would otherwise be overwritten and leak, keeping its
   // device locked until the program ends.
   ClosePort();
+  lastError = 0;
   try {
     PortHandle = Platform().CreateFile(port);
-    if (!IsOpen()) return 0;
+    if (!IsOpen()) {
+      lastError = Platform().GetLastError();
+      return 0;
+    }
     if (!Platform().SetCommTimeouts(PortHandle, kTimeouts)) {
       return FailConfiguration("Unable to set timeouts for port " + port);
     }
@@ -98,6 +105,7 @@ std::string ReadPort() {
 
 std::int16_t WritePort(const std::string& data) {
   if (!IsOpen()) return 0;
+  lastError = 0;
   // Consecutive pieces of 255 bytes, the last holding the rest; the empty
   // string is still one write of 0 bytes.
   std::uint64_t total = 0;
@@ -113,6 +121,8 @@ std::int16_t WritePort(const std::string& data) {
   // The count is 16 bits: saturate rather than wrap to a negative number.
   return static_cast<std::int16_t>(std::min<std::uint64_t>(total, std::numeric_limits<std::int16_t>::max()));
 }
+
+std::uint32_t LastError() { return lastError; }
 
 void SetMessageSink(MessageSink newSink) { sink = std::move(newSink); }
 

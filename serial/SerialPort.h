@@ -23,6 +23,9 @@ void FlushPort();
 std::string ReadPort();
 // The number of bytes written.
 std::int16_t WritePort(const std::string& data);
+// The platform's error number from the last open that failed or the last
+// write that fell short; 0 when the platform gave none.
+std::uint32_t LastError();
 
 // Where the configuration messages go (the window shows them as boxes).
 using MessageSink = std::function<void(const std::string& text)>;

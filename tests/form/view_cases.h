@@ -272,6 +272,44 @@ inline void RequestFrames(ViewDriver& d, ViewCaseTest& t) {
   EXPECT_EQ(MaskStamps(t.Log()), expectedLog);
 }
 
+// A frame the port did not take says so under its echo, in the pane and the
+// log; the echo itself stays as it was tried, and nothing is retried.
+inline void RequestsThePortRefused(ViewDriver& d, ViewCaseTest& t) {
+  struct Row {
+    bool opens;
+    std::uint32_t accepted, error;
+    Command command;
+    const char* frame;
+    const char* says;
+  };
+  const Row rows[] = {
+      {false, 0, 2, Command::Read, "01 03 00 00 00 01 84 0A", "Пакет не отправлен: порт не открыт (ошибка 2)"},
+      {true, 0, 5, Command::Info, "01 11 C0 2C", "Пакет не отправлен (ошибка 5)"},
+      {true, 3, 0, Command::Write, "01 06 00 00 00 00 89 CA", "Пакет не отправлен: передано 3 из 8 байт"},
+      {true, 8, 5, Command::Read, "01 03 00 00 00 01 84 0A", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.says);
+    t.platform.createOk = r.opens;
+    t.platform.writeLimit = r.accepted;
+    t.platform.error = r.error;
+    t.platform.writes.clear();
+    d.Type(Control::txt_0, "COM3:");
+    d.Click(Control::BTNOpenCom);
+    d.Click(ClearButtonOf(PaneOf(r.command)));
+    d.Click(ButtonOf(r.command));
+    EXPECT_EQ(t.platform.writes.size(), r.opens ? 1u : 0u);
+    const std::string notice = *r.says ? "\n" + std::string(r.says) : "";
+    EXPECT_EQ(d.Text(PaneOf(r.command)),
+              "\n" + kSendHead + r.frame + " " + notice + (r.command == Command::Info ? "\n\n" : ""));
+    d.Click(Control::BTNCloseCom);
+    const std::string log = MaskStamps(t.Log());
+    const std::string entry = SentEntry(r.frame) + (*r.says ? Utf8ToCp1251(r.says) + "\r\n" : "");
+    EXPECT_EQ(log.substr(log.size() - std::min(log.size(), entry.size())), entry);
+  }
+  EXPECT_TRUE(t.boxes.boxes.empty());
+}
+
 inline void Refusals(ViewDriver& d, ViewCaseTest& t) {
   Open(d, t);
   const std::string log = t.Log();
@@ -517,6 +555,7 @@ inline const std::vector<ViewCase>& ViewCases() {
       {"OpenCloseAndUnload", OpenCloseAndUnload},
       {"RequestFrames", RequestFrames},
       {"Refusals", Refusals},
+      {"RequestsThePortRefused", RequestsThePortRefused},
       {"ClearButtons", ClearButtons},
       {"StepButtons", StepButtons},
       {"RepliesReadByTheTick", RepliesReadByTheTick},

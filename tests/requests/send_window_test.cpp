@@ -8,6 +8,7 @@
 #include <memory>
 #include <regex>
 
+#include "modbus/cp1251.h"
 #include "requests/requests.h"
 #include "tests/requests/request_cases.h"
 #include "tests/window/harness.h"
@@ -124,12 +125,16 @@ TEST_F(SendWindow, TypedPaneTextStaysInFront) {
   EXPECT_EQ(QtView::PaneText(w->Text2), "");
 }
 
-TEST_F(SendWindow, FailedOpenStillEchoesAndLogsWithoutABox) {
+TEST_F(SendWindow, FailedOpenEchoesAndSaysNotSentWithoutABox) {
   Open("PTS99999:");
   w->Command2->click();
-  EXPECT_EQ(QtView::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n\n");
+  const std::string notSent = "Пакет не отправлен: порт не открыт (ошибка 2)";
+  EXPECT_EQ(QtView::PaneText(w->Text2), "\n" + kHeaderUtf8 + "01 11 C0 2C \n" + notSent + "\n\n");
   EXPECT_TRUE(boxes.boxes.empty());
-  ExpectLogTail(CloseAndReadLog(), {"01 11 C0 2C"});
+  const std::string log = CloseAndReadLog(), line = Utf8ToCp1251(notSent) + "\r\n";
+  ASSERT_GE(log.size(), line.size());
+  EXPECT_EQ(log.substr(log.size() - line.size()), line);
+  ExpectLogTail(log.substr(0, log.size() - line.size()), {"01 11 C0 2C"});
 }
 
 TEST_F(SendWindow, CharWriteKeepsWord2HiInTheWindow) {

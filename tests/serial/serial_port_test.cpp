@@ -58,9 +58,11 @@ TEST_F(SerialPortTest, OpenConfiguresInOrderWithTheFixedTimeouts) {
 
 TEST_F(SerialPortTest, DeviceThatWillNotOpenFailsSilently) {
   fake.createOk = false;
+  fake.error = 2;
   EXPECT_EQ(SerialPort::OpenPort("COM9:", "9600,n,8,1"), 0);
   EXPECT_EQ(SerialPort::PortHandle, comm::kInvalidHandle);
-  EXPECT_EQ(fake.log, std::vector<std::string>{"CreateFile COM9:"});
+  EXPECT_EQ(fake.log, (std::vector<std::string>{"CreateFile COM9:", "GetLastError"}));
+  EXPECT_EQ(SerialPort::LastError(), 2u);  // kept for the request that follows
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(SerialPort::ClosePort(), 0);
 }

@@ -77,7 +77,7 @@ class FakePlatform : public comm::Platform {
     log.push_back("WriteFile " + std::to_string(h));
     writes.emplace_back(buffer, buffer + size);
     n = std::min(size, writeLimit);
-    return true;
+    return n == size;
   }
   bool FlushFileBuffers(comm::Handle h) override {
     log.push_back("FlushFileBuffers " + std::to_string(h));
