@@ -1,8 +1,9 @@
-// rilvano-soak PORT SECONDS [SAMPLE_SECONDS]: the Qt window (offscreen unless
-// told otherwise) open on PORT, a click on "Чтение" every second, for
-// SECONDS; then no more clicks, and once the line has been quiet for 3 s the
-// port is closed. Prints the samples of bench/soak.h; scripts/soak runs it
-// against the simulator and checks the log.
+// rilvano-soak [--pane-cap=UNITS] PORT SECONDS [SAMPLE_SECONDS]: the Qt
+// window (offscreen unless told otherwise) open on PORT, its panes at UNITS
+// if given, a click on "Чтение" every second, for SECONDS; then no more
+// clicks, and once the line has been quiet for 3 s the port is closed.
+// Prints the samples of bench/soak.h; scripts/soak runs it against the
+// simulator and checks the log.
 #include <time.h>
 
 #include <QApplication>
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
   QtView w;
+  if (options.paneCap > 0) w.SetPaneCap(options.paneCap);
+  std::printf("pane-cap %zu\n", w.PaneCap());
   w.show();
   w.txt_0->setText(QString::fromStdString(options.port));
   w.form.BTNOpenCom_Click();

@@ -1,6 +1,6 @@
 // The bookkeeping of a soak run, the same for the Qt and the Win32 driver:
 // the gap between ticks, and one sample line every few seconds that
-// scripts/soak reads:
+// scripts/soak reads, after a first line `pane-cap UNITS` (the run's cap):
 //   sample SECONDS RESIDENT_KB TEXT2_UNITS LOG_BYTES LONGEST_GAP_MS TICKS CLICKS TRIMS TEXT8_UNITS TEXT8_TRIMS
 // LONGEST_GAP_MS is the longest pause between two ticks since the previous
 // sample; TRIMS counts the ticks after which Text2 was shorter than before
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace rilvano::soak {
@@ -23,18 +24,29 @@ struct Options {
   double seconds = 0;        // streaming time; then the line drains and the port closes
   double sampleSeconds = 2;
   double clickSeconds = 1;   // one request click this often
+  // The panes' cap for this run; 0 keeps the view's own. At the programs'
+  // caps the read pane, filled by one line a click, lets go of its oldest
+  // quarter only every few hours, so a soak sets a small one to see both
+  // panes go round many times.
+  std::size_t paneCap = 0;
 };
 
-// soak PORT SECONDS [SAMPLE_SECONDS [CLICK_SECONDS]]; false (usage printed)
-// on bad arguments.
+// soak [--pane-cap=UNITS] PORT SECONDS [SAMPLE_SECONDS [CLICK_SECONDS]];
+// false (usage printed) on bad arguments.
 inline bool ParseArgs(int argc, char** argv, Options& o) {
-  if (argc < 3 || (o.seconds = std::atof(argv[2])) <= 0) {
-    std::fprintf(stderr, "usage: %s PORT SECONDS [SAMPLE_SECONDS [CLICK_SECONDS]]\n", argv[0]);
+  constexpr std::string_view kCapOption = "--pane-cap=";
+  int first = 1;
+  if (argc > 1 && std::string_view(argv[1]).substr(0, kCapOption.size()) == kCapOption) {
+    o.paneCap = static_cast<std::size_t>(std::strtoul(argv[1] + kCapOption.size(), nullptr, 10));
+    ++first;
+  }
+  if (argc < first + 2 || (o.seconds = std::atof(argv[first + 1])) <= 0) {
+    std::fprintf(stderr, "usage: %s [--pane-cap=UNITS] PORT SECONDS [SAMPLE_SECONDS [CLICK_SECONDS]]\n", argv[0]);
     return false;
   }
-  o.port = argv[1];
-  if (argc > 3) o.sampleSeconds = std::max(0.1, std::atof(argv[3]));
-  if (argc > 4) o.clickSeconds = std::max(0.05, std::atof(argv[4]));
+  o.port = argv[first];
+  if (argc > first + 2) o.sampleSeconds = std::max(0.1, std::atof(argv[first + 2]));
+  if (argc > first + 3) o.clickSeconds = std::max(0.05, std::atof(argv[first + 3]));
   return true;
 }
 

@@ -1,7 +1,8 @@
-// rilvano-soak-win32 PORT SECONDS [SAMPLE_SECONDS]: the whole program on the
-// Win32 view, as rilvano.exe's main builds it (pane cap included), open on
-// PORT with a click on "Чтение" every second for SECONDS; then no more
-// clicks, and once the line has been quiet for 3 s the port is closed.
+// rilvano-soak-win32 [--pane-cap=UNITS] PORT SECONDS [SAMPLE_SECONDS]: the
+// whole program on the Win32 view, as rilvano.exe's main builds it (its pane
+// cap too, unless UNITS is given), open on PORT with a click on "Чтение"
+// every second for SECONDS; then no more clicks, and once the line has been
+// quiet for 3 s the port is closed.
 // Prints the samples of bench/soak.h; scripts/soak runs it under Wine.
 #include <windows.h>
 #include <psapi.h>
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
                 },
                 [&] { form.Form_Unload(); }});
   view.Show(SW_SHOWNORMAL);
+  if (options.paneCap > 0) view.SetPaneLimit(options.paneCap);
   const auto click = [&](Control button) { SendMessageW(view.Handle(button), BM_CLICK, 0, 0); };
   view.SetText(Control::txt_0, options.port);
   click(Control::BTNOpenCom);
