@@ -34,7 +34,9 @@ run: release
 bench: release
 	scripts/bench $(RUN_BUILD)
 
-# Hours of a busy line in minutes: both builds, memory, pauses, every byte.
+# Hours of a busy line in minutes: both builds, memory, pauses, every byte,
+# with both panes capped small so that they go round (PANE_CAP=2048 units;
+# 0 for the programs' own caps). WIN_MINUTES, WIN_BUILD: see scripts/soak.
 MINUTES ?= 30
 soak: deps $(RUN_BUILD)/CMakeCache.txt
 	cmake --build $(RUN_BUILD) -j $(JOBS) --target rilvano-sim rilvano-soak
