@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The soak report's verdict (scripts/lib/soak_report.py) on crafted runs:
-memory and pauses within their limits, and a log that holds every byte the
-simulator sent, in order, or not."""
+both panes going round often enough, memory flat over their cycles, pauses
+within their limit, and a log that holds every byte the simulator sent, in
+order, or not."""
 import pathlib
 import subprocess
 import sys
@@ -21,22 +22,23 @@ def raw_block(packet):
             + " ".join(f"{b:02X}" for b in packet).encode("ascii") + b" \r\n\r\n")
 
 
-def samples():
-    """A run whose memory holds still and whose ticks never pause long:
-    Text2 and Text8 at their caps from 10 s on."""
-    lines = []
+def samples(memory=lambda t: 50000, text8_every=10, text2_every=2, gap=lambda t: 20.0):
+    """A run sampled every 2 s: resident memory memory(t) KB, Text2 trimmed
+    every text2_every s and Text8 every text8_every s (0: never), the pause
+    gap(t) ms."""
+    lines = ["pane-cap 2048\n"]
     for t in range(0, SECONDS + 1, 2):
-        full = int(t >= 10)
-        lines.append(f"sample {t}.0 50000 {2097152 if full else t * 1000} {t * 4096} 20.0 {t * 100} {t} "
-                     f"{full * t} {2097152 if full else 1000} {full * t}\n")
+        trims2 = t // text2_every if text2_every else 0
+        trims8 = t // text8_every if text8_every else 0
+        lines.append(f"sample {t}.0 {memory(t)} 2000 {t * 4096} {gap(t)} {t * 100} {t} {trims2} 1900 {trims8}\n")
     return "".join(lines)
 
 
 class Verdict(unittest.TestCase):
-    def verdict(self, blocks):
+    def verdict(self, blocks=PACKETS, run=None):
         with tempfile.TemporaryDirectory() as d:
             d = pathlib.Path(d)
-            (d / "samples.txt").write_text(samples())
+            (d / "samples.txt").write_text(run or samples())
             (d / "log.txt").write_bytes(b"01.01.2025 12:00:00\r\nSTART Rilvano V3.0\r\n\r\n"
                                         + b"".join(raw_block(p) for p in blocks))
             (d / "sent.bin").write_bytes(b"".join(PACKETS))
@@ -63,6 +65,23 @@ class Verdict(unittest.TestCase):
                 passed, out = self.verdict(blocks)
                 self.assertFalse(passed, out)
                 self.assertRegex(out, r"bytes lost or out of order: [1-9][0-9]*  FAIL")
+
+    def test_memory_over_the_cycles_and_the_trims(self):
+        for what, run, passes, says in (
+                ("flat once both panes go round", samples(), True, r"9 cycles from t=10 s; .*\+0\.0 % .*  ok"),
+                ("growth while the panes first fill is not held against it",
+                 samples(memory=lambda t: 30000 + 2000 * t if t < 10 else 50000), True, r"\+0\.0 % .*  ok"),
+                ("memory growing across the cycles", samples(memory=lambda t: 50000 + 40 * t), False,
+                 r"9 cycles .*\+6\.3 % \(limit \+3 %\)  FAIL"),
+                ("Text8 trimmed too seldom", samples(text8_every=40), False,
+                 r"Text8 2 \(1\.2 a minute.*at least 4 each.*  FAIL"),
+                ("Text2 never at its cap", samples(text2_every=0), False, r"Text2 0 \(0\.0 a minute.*  FAIL"),
+                ("a long pause at the cap", samples(gap=lambda t: 420.0 if t == 50 else 20.0), False,
+                 r"420 ms \(limit 300\)  FAIL")):
+            with self.subTest(what):
+                passed, out = self.verdict(run=run)
+                self.assertEqual(passed, passes, out)
+                self.assertRegex(out, says)
 
 
 if __name__ == "__main__":
