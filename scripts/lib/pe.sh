@@ -15,6 +15,12 @@
 #   pe_check_hardening_refuses DIR    links probes in DIR with one flag off
 #                                     each and fails unless every one is
 #                                     refused and the full set is taken
+#   pe_checks_refuse DIR              the checks' own test, on probes linked
+#                                     in DIR: a DLL-dependent exe, a Windows
+#                                     10 import, the wrong format, the wrong
+#                                     subsystem and each hardening flag
+#                                     missing must be refused, the clean
+#                                     exes taken (make test, test-windows)
 
 # The headers and import tables, by whichever MinGW objdump reads the file.
 pe_objdump() {
@@ -158,4 +164,35 @@ PROBES
     printf 'pe: the hardening check is wrong about the probe %s\n' "${bad[@]}" >&2
     return 1
   fi
+}
+
+pe_checks_refuse() {
+  local dir=$1 src bad=()
+  mkdir -p "$dir"
+  src=$dir/probe.cpp
+  printf '%s\n' '#include <windows.h>' '#include <string>' \
+    'int main(int argc, char**) { std::string s(argc, 0);' \
+    '#ifdef NEWER' '  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);' '#endif' \
+    '  return static_cast<int>(s.size()); }' >"$src"
+  # One source: linked statically it is clean; dynamically it needs the
+  # MinGW C++ runtime DLL; with NEWER it imports a Windows 10 function;
+  # with -mwindows it is a GUI program instead of a console one.
+  i686-w64-mingw32-g++-posix -O1 -static -o "$dir/static.exe" "$src" &&
+    i686-w64-mingw32-g++-posix -O1 -o "$dir/dynamic.exe" "$src" &&
+    i686-w64-mingw32-g++-posix -O1 -static -D_WIN32_WINNT=0x0A00 -DNEWER -o "$dir/newer.exe" "$src" &&
+    i686-w64-mingw32-g++-posix -O1 -static -mwindows -o "$dir/gui.exe" "$src" || return 1
+  pe_check_imports "$dir/static.exe" || bad+=("the import check refuses a clean exe")
+  pe_check_imports "$dir/dynamic.exe" 2>/dev/null && bad+=("the import check let an exe needing libstdc++'s DLL pass")
+  pe_check_imports "$dir/newer.exe" 2>/dev/null && bad+=("the import check let an exe importing SetProcessDpiAwarenessContext pass")
+  pe_check_format "$dir/static.exe" i686 || bad+=("the format check refuses a PE32 as i686")
+  pe_check_format "$dir/static.exe" x86_64 2>/dev/null && bad+=("the format check took PE32 for PE32+")
+  if ! pe_check_console "$dir/static.exe" || pe_check_console "$dir/gui.exe" 2>/dev/null ||
+    ! pe_check_gui "$dir/gui.exe" || pe_check_gui "$dir/static.exe" 2>/dev/null; then
+    bad+=("the subsystem checks do not tell a console exe from a GUI one")
+  fi
+  if [ ${#bad[@]} -ne 0 ]; then
+    printf 'pe: %s\n' "${bad[@]}" >&2
+    return 1
+  fi
+  pe_check_hardening_refuses "$dir/flags"
 }
