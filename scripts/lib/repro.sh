@@ -3,10 +3,12 @@
 #   repro_compare A B REPORTS   every file under folder A and B compared bit
 #                               for bit by cmp, the verdict; each that
 #                               differs is explained by diffoscope, its whole
-#                               report in REPORTS and its first
-#                               $REPRO_EXCERPT lines printed. A file in one
-#                               folder only is named. Returns 1 when any
-#                               differs, with their number in REPRO_DIFFER.
+#                               report in REPORTS, its first $REPRO_EXCERPT
+#                               lines printed and as many of its headings
+#                               (the members and views that differ). A file
+#                               in one folder only is named. Returns 1 when
+#                               any differs, with their number in
+#                               REPRO_DIFFER.
 #   repro_self_test DIR         the same on crafted pairs in DIR: a member
 #                               of a .deb changed in place, a byte after a
 #                               .deb's last member, a member in only one of
@@ -15,10 +17,10 @@
 #                               returns 1 when one is not (make test, and
 #                               check-reproducible before it builds)
 
-REPRO_EXCERPT=${REPRO_EXCERPT:-30}
+REPRO_EXCERPT=${REPRO_EXCERPT:-20}
 
 repro_compare() {
-  local a=$1 b=$2 reports=$3 f report lines
+  local a=$1 b=$2 reports=$3 f report lines parts
   REPRO_DIFFER=0
   mkdir -p "$reports"
   while IFS= read -r f; do
@@ -30,11 +32,17 @@ repro_compare() {
       # could not read) does not overrule cmp.
       diffoscope --no-progress --text "$report" -- "$a/$f" "$b/$f" >/dev/null 2>"$report.err" || true
       lines=$(grep -c '' "$report" 2>/dev/null) || lines=0
-      echo "repro: $f differs (cmp: $(cmp -- "$a/$f" "$b/$f" 2>&1 | sed 's/^.* differ: //;s/^cmp: //;q')); diffoscope's report," \
-        "$([ "$lines" -gt "$REPRO_EXCERPT" ] && echo "its first $REPRO_EXCERPT of $lines lines" || echo "$lines lines")," \
-        "in $report:" >&2
+      echo "repro: $f differs (cmp: $(cmp -- "$a/$f" "$b/$f" 2>&1 | sed 's/^.* differ: //;s/^cmp: //;q'));" \
+        "diffoscope's report, $lines lines, is $report; it begins:" >&2
       head -n "$REPRO_EXCERPT" "$report" 2>/dev/null | sed 's/^/  /' >&2
       [ "$lines" -gt 0 ] || sed 's/^/  diffoscope: /' "$report.err" >&2
+      # A report runs to thousands of lines; its headings name every member
+      # and every view of it (sections, strings, disassembly) that differs.
+      parts=$(grep -c '├── ' "$report" 2>/dev/null) || parts=0
+      if [ "$parts" -gt 0 ] && [ "$lines" -gt "$REPRO_EXCERPT" ]; then
+        echo "repro: $f: $parts parts differ$([ "$parts" -gt "$REPRO_EXCERPT" ] && echo ", the first $REPRO_EXCERPT"):" >&2
+        grep '├── ' "$report" | head -n "$REPRO_EXCERPT" | sed 's/^/  /' >&2
+      fi
     else
       continue
     fi
