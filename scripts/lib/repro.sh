@@ -5,7 +5,7 @@
 #                               differs is explained by diffoscope, its whole
 #                               report in REPORTS, its first $REPRO_EXCERPT
 #                               lines printed and as many of its headings
-#                               (the members and views that differ). A file
+#                               (the members that differ). A file
 #                               in one folder only is named. Returns 1 when
 #                               any differs, with their number in
 #                               REPRO_DIFFER.
@@ -37,11 +37,12 @@ repro_compare() {
       head -n "$REPRO_EXCERPT" "$report" 2>/dev/null | sed 's/^/  /' >&2
       [ "$lines" -gt 0 ] || sed 's/^/  diffoscope: /' "$report.err" >&2
       # A report runs to thousands of lines; its headings name every member
-      # and every view of it (sections, strings, disassembly) that differs.
-      parts=$(grep -c '├── ' "$report" 2>/dev/null) || parts=0
+      # that differs, and each view of one (readelf, strings, objdump: "{}"
+      # stands for the file), which the report itself shows.
+      parts=$(grep '├── ' "$report" 2>/dev/null | grep -vc ' {}$') || parts=0
       if [ "$parts" -gt 0 ] && [ "$lines" -gt "$REPRO_EXCERPT" ]; then
-        echo "repro: $f: $parts parts differ$([ "$parts" -gt "$REPRO_EXCERPT" ] && echo ", the first $REPRO_EXCERPT"):" >&2
-        grep '├── ' "$report" | head -n "$REPRO_EXCERPT" | sed 's/^/  /' >&2
+        echo "repro: $f: where it differs ($parts$([ "$parts" -gt "$REPRO_EXCERPT" ] && echo ", the first $REPRO_EXCERPT")):" >&2
+        grep '├── ' "$report" | grep -v ' {}$' | head -n "$REPRO_EXCERPT" | sed 's/^/  /' >&2
       fi
     else
       continue
