@@ -49,6 +49,17 @@ class WindowE2E : public test::TempDirTest {
         timeoutMs);
   }
 
+  // Types the request's fields, clicks its button and waits for the reply.
+  static void Ask(QtView& w, Transcript& t, const test::SimRequest& r) {
+    for (const auto& [control, text] : r.fields) {
+      qobject_cast<QLineEdit*>(w.Widget(control))->setText(QString::fromStdString(text));
+    }
+    t.Add(r);
+    auto* pane = qobject_cast<QPlainTextEdit*>(w.Widget(r.Pane()));
+    ASSERT_TRUE(ClickAndWait(qobject_cast<QPushButton*>(w.Widget(r.button)), pane, r.Tail()))
+        << QtView::PaneText(pane) << QtView::PaneText(w.Text2);
+  }
+
   // The three panes hold exactly what the transcript says.
   static void ExpectPanes(QtView& w, const Transcript& t) {
     EXPECT_EQ(QtView::PaneText(w.Text8), PaneView(t.read));

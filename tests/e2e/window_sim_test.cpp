@@ -26,19 +26,7 @@ const ByteString kInfo = test::AskInfo().frame;
 
 // The requests every session makes, against a slave started with register
 // 0 at 4660; each adds what the window must show to the transcript.
-class WindowAgainstSim : public WindowE2E {
- public:
-  // Types the request's fields, clicks its button and waits for the reply.
-  static void Ask(QtView& w, Transcript& t, const SimRequest& r) {
-    for (const auto& [control, text] : r.fields) {
-      qobject_cast<QLineEdit*>(w.Widget(control))->setText(QString::fromStdString(text));
-    }
-    t.Add(r);
-    auto* pane = qobject_cast<QPlainTextEdit*>(w.Widget(r.Pane()));
-    ASSERT_TRUE(ClickAndWait(qobject_cast<QPushButton*>(w.Widget(r.button)), pane, r.Tail()))
-        << QtView::PaneText(pane) << QtView::PaneText(w.Text2);
-  }
-};
+class WindowAgainstSim : public WindowE2E {};
 
 TEST_F(WindowAgainstSim, EveryButtonAgainstAGoodSlave) {
   Simulator sim({"--set", "0=4660"});

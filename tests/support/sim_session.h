@@ -62,15 +62,25 @@ inline SimRequest ReadOne() {
           kReadHead + " 2\r\n#= 0 Данные= 4660\r\n CRC=B5 33 Good\r\n"};
 }
 
-// Read, registers 0 to 7.
-inline SimRequest ReadEight() {
-  const ByteString reply = Sealed({1, 3, 16, 0x12, 0x34, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7});
-  std::string decoded = kReadHead + " 16\r\n#= 0 Данные= 4660\r\n";
-  for (int k = 1; k < 8; ++k) decoded += "#= " + std::to_string(k) + " Данные= " + std::to_string(k) + "\r\n";
-  decoded += " CRC=" + HexList(reply.substr(19)).substr(0, 5) + " Good\r\n";
-  return {{{Control::Text7, "0"}, {Control::Text9, "8"}}, Control::Command3, Sealed({1, 3, 0, 0, 0, 8}), reply,
+// Read, registers 0 to n - 1 (register 0 at 4660, register k at k).
+inline SimRequest ReadMany(int n) {
+  ByteString reply = Bytes({1, 3, static_cast<std::uint8_t>(2 * n), 0x12, 0x34});
+  std::string decoded = kReadHead + " " + std::to_string(2 * n) + "\r\n#= 0 Данные= 4660\r\n";
+  for (int k = 1; k < n; ++k) {
+    reply += std::string{'\0', static_cast<char>(k)};
+    decoded += "#= " + std::to_string(k) + " Данные= " + std::to_string(k) + "\r\n";
+  }
+  reply += CRC16(reply);
+  decoded += " CRC=" + HexList(reply.substr(reply.size() - 2)).substr(0, 5) + " Good\r\n";
+  return {{{Control::Text7, "0"}, {Control::Text9, std::to_string(n)}},
+          Control::Command3,
+          Sealed({1, 3, 0, 0, 0, static_cast<std::uint8_t>(n)}),
+          reply,
           decoded};
 }
+
+// Read, registers 0 to 7.
+inline SimRequest ReadEight() { return ReadMany(8); }
 
 // Numeric write: register 5, value 1000; the slave echoes the request.
 inline SimRequest WriteNumber() {
