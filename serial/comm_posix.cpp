@@ -138,25 +138,40 @@ bool ParseSettings(std::string_view text, LineSettings& dcb) {
 // ---- line settings -------------------------------------------------------
 
 #if defined(__linux__)
+struct SpeedEntry {
+  std::uint32_t baud;
+  speed_t speed;
+};
+constexpr SpeedEntry kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
+    {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
 std::optional<speed_t> StandardSpeed(std::uint32_t baud) {
-  struct Entry {
-    std::uint32_t baud;
-    speed_t speed;
-  };
-  static constexpr Entry kTable[] = {
-      {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
-      {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
-      {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
-      {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-      {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-      {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
-  };
-  for (const Entry& e : kTable) {
+  for (const SpeedEntry& e : kSpeeds) {
     if (e.baud == baud) return e.speed;
   }
   return std::nullopt;
 }
 #endif
+
+// The rate the line is set to, 0 when it cannot be told.
+std::uint32_t LineRate(int fd) {
+  struct termios t {};
+  if (::tcgetattr(fd, &t) != 0) return 0;
+#if defined(__linux__)
+  for (const SpeedEntry& e : kSpeeds) {
+    if (e.speed == ::cfgetospeed(&t)) return e.baud;
+  }
+  return 0;
+#else
+  return static_cast<std::uint32_t>(::cfgetospeed(&t));  // BSD speeds are the rates
+#endif
+}
 
 // Fills the raw 8N1-style frame a settings block asks for; false for values
 // the line cannot carry.
@@ -248,6 +263,14 @@ bool IsForbiddenDevice(int fd, const struct stat& st) {
   return false;
 }
 
+// The kernel makes nodes for UARTs that may not exist (ttyS2, ttyS3 on most
+// PCs): such a node opens, then fails every call to its driver with EIO.
+// Windows has no COM port there, and neither do we.
+bool NoHardwareBehind(int fd) {
+  struct termios t {};
+  return ::tcgetattr(fd, &t) != 0 && errno == EIO;
+}
+
 Handle PosixPlatform::CreateFile(const std::string& port) {
   const std::string path = DevicePath(port);
   if (path.empty()) {
@@ -271,6 +294,7 @@ Handle PosixPlatform::CreateFile(const std::string& port) {
   // takes the lock too (root included); TIOCEXCL below makes any other open()
   // fail with EBUSY, except for a privileged process.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return abandon(errno == EWOULDBLOCK ? EBUSY : errno);
+  if (NoHardwareBehind(fd)) return abandon(ENXIO);
   Port state;
   state.terminal = ::isatty(fd) != 0;
   if (state.terminal) {
@@ -332,13 +356,28 @@ constexpr Millis kDrainLimit(3000);
 int QueuedForTransmit(int fd) {
   int queued = 0;
   if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return -1;
-#if defined(TIOCSERGETLSR)
-  // The driver's queue can be empty while the UART (or the adapter's own
-  // buffer) still holds bytes; drivers that can tell report it here.
-  unsigned int lsr = 0;
-  if (queued == 0 && ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT)) queued = 1;
-#endif
   return queued;
+}
+
+// The driver's queue can be empty while the UART still holds bytes; drivers
+// that can tell say so in the line status.
+bool UartHolding(int fd) {
+#if defined(TIOCSERGETLSR)
+  unsigned int lsr = 0;
+  return ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT);
+#else
+  (void)fd;
+  return false;
+#endif
+}
+
+// What a UART holds once the driver's queue is empty goes out within a FIFO
+// of 64 characters at the line's rate. A line status that never says empty
+// (QEMU's FTDI adapter sends no transmitter bits) must not hold every flush,
+// and so every idle poll, for the whole drain limit.
+Millis UartDrainTime(int fd) {
+  const std::uint32_t rate = std::max<std::uint32_t>(LineRate(fd), 300);
+  return Millis(64 * 10 * 1000 / rate + 20);
 }
 
 std::mutex drainMutex;
@@ -356,9 +395,15 @@ bool DrainOutput(int fd) {
     limit = drainLimit;
   }
   const auto deadline = Clock::now() + limit;
+  std::optional<Clock::time_point> uartDeadline;
   for (;;) {
     const int queued = probe(fd);
-    if (queued <= 0) return true;  // empty, or the driver cannot tell
+    if (queued < 0) return true;  // the driver cannot tell
+    if (queued == 0) {
+      if (!UartHolding(fd)) return true;
+      if (!uartDeadline) uartDeadline = Clock::now() + UartDrainTime(fd);
+      if (Clock::now() >= *uartDeadline) return true;
+    }
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(Millis(2));
   }
@@ -421,6 +466,13 @@ bool PosixPlatform::ReadFile(Handle handle, std::uint8_t* buffer, std::uint32_t 
     return end;
   };
 
+  // A line that is down (an adapter pulled out, a node with no UART) fails
+  // at once; the read still takes its time, or the poller would spin on it.
+  auto down = [&](int error) {
+    if (transferred == 0 && totalDeadline) std::this_thread::sleep_until(*totalDeadline);
+    return Fail(error);
+  };
+
   while (transferred < size) {
     const ssize_t got = ::read(fd, buffer + transferred, size - transferred);
     if (got > 0) {
@@ -428,9 +480,9 @@ bool PosixPlatform::ReadFile(Handle handle, std::uint8_t* buffer, std::uint32_t 
       lastByte = Clock::now();
       continue;
     }
-    if (got == 0) return Fail(EIO);  // hung up
+    if (got == 0) return down(EIO);  // hung up
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);  // EIO: far side gone
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return down(errno);  // EIO: far side gone
     if (immediate) break;
 
     const auto end = deadline();
@@ -438,8 +490,8 @@ bool PosixPlatform::ReadFile(Handle handle, std::uint8_t* buffer, std::uint32_t 
     if (end && now >= *end) break;
     struct pollfd p {fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, end ? PollMillis(now, *end) : -1);
-    if (ready < 0 && errno != EINTR) return Fail(errno);
-    if (ready > 0 && (p.revents & kLineDown) && !(p.revents & POLLIN)) return Fail(EIO);
+    if (ready < 0 && errno != EINTR) return down(errno);
+    if (ready > 0 && (p.revents & kLineDown) && !(p.revents & POLLIN)) return down(EIO);
     // Bytes that come after the time-out belong to the next read.
     if (ready == 0 && end && Clock::now() >= *end) break;
   }

@@ -16,6 +16,7 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace rilvano::comm {
@@ -132,7 +133,10 @@ class Win32Platform final : public Platform {
     native.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
     native.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
     native.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
-    return ::SetCommTimeouts(ToHandle(handle), &native) != 0;
+    if (!::SetCommTimeouts(ToHandle(handle), &native)) return false;
+    readTotal_[handle] = timeouts.readTotalConstant;
+    readMultiplier_[handle] = timeouts.readTotalMultiplier;
+    return true;
   }
 
   // The block starts all zero and the platform's parser fills what it fills;
@@ -180,12 +184,27 @@ class Win32Platform final : public Platform {
 
   std::uint32_t GetLastError() override { return ::GetLastError(); }
 
-  bool CloseHandle(Handle handle) override { return ::CloseHandle(ToHandle(handle)) != 0; }
+  bool CloseHandle(Handle handle) override {
+    readTotal_.erase(handle);
+    readMultiplier_.erase(handle);
+    return ::CloseHandle(ToHandle(handle)) != 0;
+  }
 
+  // A port whose device is gone (an adapter pulled out) fails every read at
+  // once; the read still takes its time, as on a silent line, or the
+  // window's 10 ms poller would spin on it.
   bool ReadFile(Handle handle, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& transferred) override {
+    const ULONGLONG start = ::GetTickCount64();
     DWORD count = 0;
     const BOOL ok = ::ReadFile(ToHandle(handle), buffer, size, &count, nullptr);
     transferred = count;
+    if (!ok && count == 0 && readTotal_.count(handle)) {
+      const DWORD error = ::GetLastError();
+      const ULONGLONG total = ULONGLONG{readMultiplier_[handle]} * size + readTotal_[handle];
+      const ULONGLONG spent = ::GetTickCount64() - start;
+      if (spent < total) ::Sleep(static_cast<DWORD>(total - spent));
+      ::SetLastError(error);
+    }
     return ok != 0;
   }
 
@@ -197,6 +216,10 @@ class Win32Platform final : public Platform {
   }
 
   bool FlushFileBuffers(Handle handle) override { return ::FlushFileBuffers(ToHandle(handle)) != 0; }
+
+ private:
+  // The read time-outs each open port was given, for reads that fail early.
+  std::map<Handle, DWORD> readTotal_, readMultiplier_;
 };
 
 }  // namespace
