@@ -4,7 +4,7 @@ RUN_BUILD  ?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all deps build release test run bench screenshot test-windows test-qt5 deb test-package fuzz clean \
+.PHONY: all deps build release test run bench screenshot test-windows test-qt5 deb test-package fuzz clean test-drivers \
         windows dist run-windows bench-windows soak check-reproducible
 
 all: build
@@ -51,6 +51,11 @@ fuzz:
 
 test-windows:
 	scripts/test-windows
+
+# The window on the kernel's own UART and FTDI drivers in a QEMU guest, the
+# adapter pulled out and plugged back in.
+test-drivers: build
+	scripts/test-drivers $(BUILD)
 
 # The Win32 program, cross-built: build-win32/rilvano.exe (32-bit).
 windows:
