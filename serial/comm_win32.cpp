@@ -134,8 +134,7 @@ class Win32Platform final : public Platform {
     native.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
     native.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
     if (!::SetCommTimeouts(ToHandle(handle), &native)) return false;
-    readTotal_[handle] = timeouts.readTotalConstant;
-    readMultiplier_[handle] = timeouts.readTotalMultiplier;
+    timeouts_[handle] = timeouts;
     return true;
   }
 
@@ -185,8 +184,7 @@ class Win32Platform final : public Platform {
   std::uint32_t GetLastError() override { return ::GetLastError(); }
 
   bool CloseHandle(Handle handle) override {
-    readTotal_.erase(handle);
-    readMultiplier_.erase(handle);
+    timeouts_.erase(handle);
     return ::CloseHandle(ToHandle(handle)) != 0;
   }
 
@@ -198,9 +196,10 @@ class Win32Platform final : public Platform {
     DWORD count = 0;
     const BOOL ok = ::ReadFile(ToHandle(handle), buffer, size, &count, nullptr);
     transferred = count;
-    if (!ok && count == 0 && readTotal_.count(handle)) {
+    const auto set = timeouts_.find(handle);
+    if (!ok && count == 0 && set != timeouts_.end()) {
       const DWORD error = ::GetLastError();
-      const ULONGLONG total = ULONGLONG{readMultiplier_[handle]} * size + readTotal_[handle];
+      const ULONGLONG total = ULONGLONG{set->second.readTotalMultiplier} * size + set->second.readTotalConstant;
       const ULONGLONG spent = ::GetTickCount64() - start;
       if (spent < total) ::Sleep(static_cast<DWORD>(total - spent));
       ::SetLastError(error);
@@ -218,8 +217,8 @@ class Win32Platform final : public Platform {
   bool FlushFileBuffers(Handle handle) override { return ::FlushFileBuffers(ToHandle(handle)) != 0; }
 
  private:
-  // The read time-outs each open port was given, for reads that fail early.
-  std::map<Handle, DWORD> readTotal_, readMultiplier_;
+  // The time-outs each open port was given, for reads that fail early.
+  std::map<Handle, Timeouts> timeouts_;
 };
 
 }  // namespace
